@@ -1,0 +1,19 @@
+#include "cli/commands.h"
+
+namespace vornel::cli {
+
+namespace {
+int g_status = kExitOk;
+}
+
+int ExitStatus() { return g_status; }
+void SetExitStatus(int status) { g_status = status; }
+
+// Subcommand registrars, one per file.
+void RegisterRegCommands(CLI::App& app);
+
+void RegisterCommands(CLI::App& app) {
+    RegisterRegCommands(app);
+}
+
+}  // namespace vornel::cli

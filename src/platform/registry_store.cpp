@@ -1,0 +1,26 @@
+#include "platform/registry_store.h"
+
+namespace vornel::platform {
+
+std::vector<std::string_view> SplitKeyPath(std::string_view path) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t at = path.find('\\', start);
+        if (at == std::string_view::npos) at = path.size();
+        if (at > start) parts.push_back(path.substr(start, at - start));
+        start = at + 1;
+    }
+    return parts;
+}
+
+KeyId RegistryStore::Walk(KeyId from, std::string_view path) const {
+    KeyId k = from;
+    for (auto part : SplitKeyPath(path)) {
+        if (!k) return 0;
+        k = Child(k, part);
+    }
+    return k;
+}
+
+}  // namespace vornel::platform
