@@ -391,6 +391,7 @@ std::unique_ptr<RegFileStore> RegFileStore::Load(const fs::path& file, std::stri
     auto store = std::make_unique<RegFileStore>();
     store->SetSource(file.string());
     if (!store->Import(bytes, file.string(), error, warnings)) return nullptr;
+    store->SetWritable(false);
     return store;
 }
 

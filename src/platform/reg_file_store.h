@@ -20,7 +20,7 @@ public:
     RegFileStore();
     ~RegFileStore() override;
 
-    // Imports a .reg file into a new store. Returns null with a one-line reason in *error
+    // Imports a .reg file into a new, read-only store. Returns null with a one-line reason in *error
     // when the file cannot be read or has no valid header; malformed lines are skipped
     // with a warning naming the file and line, appended to *warnings.
     static std::unique_ptr<RegFileStore> Load(const std::filesystem::path& file, std::string* error,
@@ -44,7 +44,10 @@ public:
     void Values(KeyId key, std::vector<RegValue>& out) const override;
     bool FindValue(KeyId key, std::string_view name, RegValue& out) const override;
 
-    bool Writable() const override { return true; }
+    // Whether the registry view may write here. Stores loaded from a scanned
+    // installation's exports are read-only: the scan never changes what it scans.
+    bool Writable() const override { return writable_; }
+    void SetWritable(bool w) { writable_ = w; }
     long CreateChild(KeyId parent, std::string_view name, KeyId& out, bool& existed) override;
     long SetValue(KeyId key, const RegValue& value) override;
     long DeleteValue(KeyId key, std::string_view name) override;
@@ -58,6 +61,7 @@ private:
     Node* NodeOf(KeyId k) const { return reinterpret_cast<Node*>(k); }
     std::unique_ptr<Node> root_;
     std::string source_ = "registry file";
+    bool writable_ = true;
 };
 
 }  // namespace vornel::platform

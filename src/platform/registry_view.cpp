@@ -114,11 +114,13 @@ void RegistryView::SubKeyNames(const Key& key, std::vector<std::string>& out) co
         key.parts[0].first->SubKeyNames(key.parts[0].second, out);
         return;
     }
-    std::vector<std::string> names = key.mountChildren, part;
-    for (const auto& [store, k] : key.parts) {
-        store->SubKeyNames(k, part);
+    std::vector<std::string> names, part;
+    // Earliest mount first: its spelling of a name shared with later mounts stays.
+    for (auto it = key.parts.rbegin(); it != key.parts.rend(); ++it) {
+        it->first->SubKeyNames(it->second, part);
         names.insert(names.end(), part.begin(), part.end());
     }
+    names.insert(names.end(), key.mountChildren.begin(), key.mountChildren.end());
     std::stable_sort(names.begin(), names.end(),
                      [](const std::string& a, const std::string& b) { return text::ICompare(a, b) < 0; });
     for (auto& n : names)
