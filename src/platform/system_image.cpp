@@ -1,0 +1,345 @@
+#include "platform/system_image.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <deque>
+#include <map>
+
+#include "platform/path_fold.h"
+#include "platform/system_image_path.h"
+#include "support/last_error.h"
+#include "support/text.h"
+
+namespace vornel::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Kind : uint8_t {
+    File,
+    Folder,
+    Link,  // a symbolic link not yet followed
+    Gone,  // a link that dangles or leads out of the root, or to something not a file
+};
+
+struct Node {
+    std::string name;  // as on disk
+    std::string key;   // FoldName(name)
+    Kind kind;
+    int32_t folder = -1;  // its listing, once descended into
+};
+
+struct Folder {
+    fs::path host;
+    bool listed = false;
+    std::vector<Node> nodes;  // sorted by key, then name
+};
+
+using VarMap = std::map<std::string, std::pair<std::string, std::string>>;  // key -> name, value
+
+// One pass over the text, as Windows expands: an unknown "%name%" stays as it is, and its
+// closing "%" may open the next name.
+std::string ExpandVars(std::string_view text, const VarMap& vars) {
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t open = text.find('%', i);
+        const size_t close = open == std::string_view::npos ? open : text.find('%', open + 1);
+        if (close == std::string_view::npos) {
+            out.append(text.substr(i));
+            break;
+        }
+        out.append(text.substr(i, open - i));
+        const std::string_view name = text.substr(open + 1, close - open - 1);
+        const auto v = name.empty() ? vars.end() : vars.find(text::UpperAscii(name));
+        if (v != vars.end()) {
+            out += v->second.second;
+            i = close + 1;
+        } else {
+            out.append(text.substr(open, close - open));
+            i = close;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+struct SystemImage::Impl {
+    fs::path root;
+    std::string realRoot;        // canonical, for the containment test of links
+    std::deque<Folder> folders;  // [0] is the root; a deque keeps references stable
+    VarMap vars;
+    char drive = 'C';
+    std::string windowsName;
+    bool rootReadable = false;
+    uint64_t listings = 0;
+
+    // The node a path names: its folder and itself, or no parent for the root.
+    struct Hit {
+        Folder* parent = nullptr;
+        Node* node = nullptr;
+    };
+
+    bool List(Folder& f);
+    Kind Follow(const Folder& parent, Node& n) const;
+    Node* Find(Folder& f, std::string_view name);
+    Folder& Child(Folder& parent, Node& n);
+    std::optional<Hit> Walk(const std::vector<std::string>& names, bool folderOnly);
+    std::optional<Hit> Lookup(std::string_view windowsPath);
+    Folder& FolderOf(const Hit& h) { return h.parent ? Child(*h.parent, *h.node) : folders.front(); }
+    fs::path HostPath(const Hit& h) const { return h.parent ? h.parent->host / h.node->name : root; }
+    static bool IsFolder(const Hit& h) { return !h.parent || h.node->kind == Kind::Folder; }
+    void Set(std::string_view name, std::string value) {
+        vars[text::UpperAscii(name)] = {std::string(name), std::move(value)};
+    }
+};
+
+// Reads a folder's entries once; false when it cannot be read (then it stays empty).
+bool SystemImage::Impl::List(Folder& f) {
+    if (f.listed) return true;
+    f.listed = true;
+    ++listings;
+    DIR* dir = ::opendir(f.host.c_str());
+    if (!dir) return false;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..") continue;
+        unsigned type = e->d_type;
+        if (type == DT_UNKNOWN) {  // file systems that keep no type in their entries
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                   : S_ISREG(st.st_mode) ? DT_REG
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_UNKNOWN;
+        }
+        // FIFOs, sockets and devices have no place in a Windows installation.
+        if (type != DT_DIR && type != DT_REG && type != DT_LNK) continue;
+        const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_REG ? Kind::File : Kind::Link;
+        f.nodes.push_back({std::string(name), FoldName(name), kind});
+    }
+    ::closedir(dir);
+    std::sort(f.nodes.begin(), f.nodes.end(), [](const Node& a, const Node& b) {
+        return a.key != b.key ? a.key < b.key : a.name < b.name;
+    });
+    return true;
+}
+
+// Resolves a symbolic link once: it counts only when its real target is inside the root.
+Kind SystemImage::Impl::Follow(const Folder& parent, Node& n) const {
+    if (n.kind != Kind::Link) return n.kind;
+    n.kind = Kind::Gone;
+    const fs::path link = parent.host / n.name;
+    char* real = ::realpath(link.c_str(), nullptr);
+    if (!real) return n.kind;
+    const std::string target = real;
+    std::free(real);
+    const bool inside =
+        target == realRoot ||
+        (target.size() > realRoot.size() && target.compare(0, realRoot.size(), realRoot) == 0 &&
+         (realRoot.back() == '/' || target[realRoot.size()] == '/'));
+    struct stat st {};
+    if (!inside || ::stat(target.c_str(), &st) != 0) return n.kind;
+    if (S_ISDIR(st.st_mode)) n.kind = Kind::Folder;
+    if (S_ISREG(st.st_mode)) n.kind = Kind::File;
+    return n.kind;
+}
+
+Node* SystemImage::Impl::Find(Folder& f, std::string_view name) {
+    List(f);
+    const std::string key = FoldName(name);
+    auto it = std::lower_bound(f.nodes.begin(), f.nodes.end(), key,
+                               [](const Node& n, const std::string& k) { return n.key < k; });
+    // On a case-sensitive host two names may fold alike: the exact spelling wins, else
+    // the first in byte order.
+    Node* pick = nullptr;
+    for (; it != f.nodes.end() && it->key == key; ++it) {
+        if (Follow(f, *it) == Kind::Gone) continue;
+        if (!pick || it->name == name) pick = &*it;
+        if (it->name == name) break;
+    }
+    return pick;
+}
+
+Folder& SystemImage::Impl::Child(Folder& parent, Node& n) {
+    if (n.folder < 0) {
+        folders.push_back({parent.host / n.name, false, {}});
+        n.folder = static_cast<int32_t>(folders.size() - 1);
+    }
+    return folders[static_cast<size_t>(n.folder)];
+}
+
+std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Walk(const std::vector<std::string>& names,
+                                                              bool folderOnly) {
+    Hit hit;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!IsFolder(hit)) {
+            SetLastErrorCode(win::kPathNotFound);
+            return std::nullopt;
+        }
+        Folder& folder = FolderOf(hit);
+        Node* n = Find(folder, names[i]);
+        if (!n) {
+            SetLastErrorCode(i + 1 == names.size() ? win::kFileNotFound : win::kPathNotFound);
+            return std::nullopt;
+        }
+        hit = {&folder, n};
+    }
+    if (folderOnly && !IsFolder(hit)) {
+        SetLastErrorCode(kErrorInvalidName);  // "name.ext\" names no file
+        return std::nullopt;
+    }
+    return hit;
+}
+
+std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Lookup(std::string_view windowsPath) {
+    std::string systemRoot;
+    if (const auto v = vars.find("SYSTEMROOT"); v != vars.end()) systemRoot = v->second.second;
+    WindowsPathParts parts;
+    const uint32_t e = SplitWindowsPath(ExpandVars(windowsPath, vars), drive, systemRoot, parts);
+    if (e != 0) {
+        SetLastErrorCode(e);
+        return std::nullopt;
+    }
+    if (!rootReadable) {
+        SetLastErrorCode(win::kPathNotFound);
+        return std::nullopt;
+    }
+    return Walk(parts.names, parts.folderOnly);
+}
+
+SystemImage::SystemImage(fs::path root) : impl_(std::make_unique<Impl>()) {
+    Impl& m = *impl_;
+    m.root = std::move(root);
+    std::error_code ec;
+    fs::path real = fs::canonical(m.root, ec);
+    if (ec) real = fs::absolute(m.root, ec).lexically_normal();
+    m.realRoot = real.string();
+    if (m.realRoot.size() > 1 && m.realRoot.back() == '/') m.realRoot.pop_back();
+    m.folders.push_back({m.root, false, {}});
+    m.rootReadable = m.List(m.folders.front());
+
+    std::vector<std::string> candidates;
+    for (Node& n : m.folders.front().nodes)
+        if ((n.key == "WINDOWS" || n.key == "WINNT") && m.Follow(m.folders.front(), n) == Kind::Folder)
+            candidates.push_back(n.name);
+    if (!candidates.empty()) m.windowsName = candidates.front();
+    if (candidates.size() > 1) {
+        for (const std::string& c : candidates) {
+            if (m.Walk({c, "System32", "config", "SYSTEM"}, false)) {
+                m.windowsName = c;
+                break;
+            }
+        }
+    }
+    SetLastErrorCode(win::kSuccess);
+
+    const std::string windows = "C:\\" + (m.windowsName.empty() ? std::string("WINDOWS") : m.windowsName);
+    m.Set("SystemDrive", "C:");
+    m.Set("SystemRoot", windows);
+    m.Set("windir", windows);
+    m.Set("ProgramFiles", "C:\\Program Files");
+    m.Set("CommonProgramFiles", "C:\\Program Files\\Common Files");
+}
+
+SystemImage::~SystemImage() = default;
+SystemImage::SystemImage(SystemImage&&) noexcept = default;
+SystemImage& SystemImage::operator=(SystemImage&&) noexcept = default;
+
+const fs::path& SystemImage::Root() const { return impl_->root; }
+bool SystemImage::RootReadable() const { return impl_->rootReadable; }
+const std::string& SystemImage::WindowsFolderName() const { return impl_->windowsName; }
+uint64_t SystemImage::ListingCount() const { return impl_->listings; }
+char SystemImage::SystemDrive() const { return impl_->drive; }
+
+std::optional<fs::path> SystemImage::WindowsFolder() const {
+    if (impl_->windowsName.empty()) return std::nullopt;
+    const auto hit = impl_->Walk({impl_->windowsName}, true);
+    return hit ? std::optional(impl_->HostPath(*hit)) : std::nullopt;
+}
+
+std::optional<fs::path> SystemImage::HiveFile(std::string_view name) const {
+    if (impl_->windowsName.empty() || name.empty() || name == "." || name == ".." ||
+        name.find_first_of("\\/") != std::string_view::npos)
+        return std::nullopt;
+    const auto hit = impl_->Walk({impl_->windowsName, "System32", "config", std::string(name)}, false);
+    if (!hit || Impl::IsFolder(*hit)) return std::nullopt;
+    return impl_->HostPath(*hit);
+}
+
+void SystemImage::SetVariable(std::string_view name, std::string_view value) {
+    impl_->Set(name, std::string(value));
+    if (text::IEquals(name, "SystemDrive") && value.size() >= 2 && value[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(value[0])))
+        impl_->drive = text::ToUpperAscii(value[0]);
+}
+
+std::optional<std::string> SystemImage::Variable(std::string_view name) const {
+    const auto v = impl_->vars.find(text::UpperAscii(name));
+    if (v == impl_->vars.end()) return std::nullopt;
+    return v->second.second;
+}
+
+std::string SystemImage::Expand(std::string_view text) const { return ExpandVars(text, impl_->vars); }
+
+std::optional<fs::path> SystemImage::Resolve(std::string_view windowsPath) const {
+    const auto hit = impl_->Lookup(windowsPath);
+    return hit ? std::optional(impl_->HostPath(*hit)) : std::nullopt;
+}
+
+bool SystemImage::Exists(std::string_view windowsPath) const {
+    return impl_->Lookup(windowsPath).has_value();
+}
+
+bool SystemImage::IsFile(std::string_view windowsPath) const {
+    const auto hit = impl_->Lookup(windowsPath);
+    return hit && !Impl::IsFolder(*hit);
+}
+
+bool SystemImage::IsFolder(std::string_view windowsPath) const {
+    const auto hit = impl_->Lookup(windowsPath);
+    return hit && Impl::IsFolder(*hit);
+}
+
+std::optional<ImageFileFacts> SystemImage::Stat(std::string_view windowsPath) const {
+    const auto hit = impl_->Lookup(windowsPath);
+    if (!hit) return std::nullopt;
+    struct stat st {};
+    if (::stat(impl_->HostPath(*hit).c_str(), &st) != 0) {
+        SetLastErrorCode(win::kFileNotFound);
+        return std::nullopt;
+    }
+    ImageFileFacts facts;
+    facts.folder = Impl::IsFolder(*hit);
+    facts.size = facts.folder ? 0 : static_cast<uint64_t>(st.st_size);
+    facts.modified = st.st_mtime;
+    return facts;
+}
+
+std::optional<std::vector<ImageEntry>> SystemImage::List(std::string_view windowsFolder,
+                                                         std::string_view pattern) const {
+    const auto hit = impl_->Lookup(windowsFolder);
+    if (!hit || !Impl::IsFolder(*hit)) {
+        if (hit) SetLastErrorCode(win::kPathNotFound);
+        return std::nullopt;
+    }
+    Folder& folder = impl_->FolderOf(*hit);
+    impl_->List(folder);
+    std::vector<ImageEntry> out;
+    if (pattern.find_first_of("\\/") != std::string_view::npos) return out;
+    for (Node& n : folder.nodes) {
+        const Kind kind = impl_->Follow(folder, n);
+        if (kind != Kind::Gone && MatchesWildcard(n.name, pattern))
+            out.push_back({n.name, kind == Kind::Folder});
+    }
+    return out;
+}
+
+}  // namespace vornel::platform

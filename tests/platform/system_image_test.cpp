@@ -1,0 +1,204 @@
+#include "platform/system_image.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/path_fold.h"
+#include "support/last_error.h"
+#include "test_support.h"
+
+namespace vornel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An installation under <tmp>/root, with a secret beside it that must stay out of reach.
+class SystemImageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_.Write("secret.txt", "outside");
+        for (const char* f : {"WiNdOwS/System32/DRIVERS/Foo.SYS", "WiNdOwS/inf/oem3.INF",
+                              "WiNdOwS/inf/OEM10.inf", "WiNdOwS/inf/readme.txt",
+                              "WiNdOwS/inf/Other/x.inf", "WiNdOwS/System32/CONFIG/system",
+                              "WiNdOwS/System32/CONFIG/Software", "Program Files/App/app.exe",
+                              "Главное меню/Ünïcödé.lnk"})
+            dir_.Write(std::string("root/") + f, "data");
+    }
+    fs::path Root() const { return dir_.path() / "root"; }
+    fs::path Host(const std::string& rel) const { return Root() / rel; }
+    void Link(const std::string& target, const std::string& at) const {
+        fs::create_symlink(target, Host(at));
+    }
+
+    test::TempDir dir_;
+};
+
+TEST_F(SystemImageTest, EveryPathFormFindsTheSameFileWithoutRegardToCase) {
+    const SystemImage image(Root());
+    EXPECT_EQ(image.WindowsFolderName(), "WiNdOwS");
+    EXPECT_EQ(image.Variable("systemroot"), "C:\\WiNdOwS");
+    EXPECT_EQ(image.WindowsFolder(), Host("WiNdOwS"));
+    EXPECT_EQ(image.HiveFile("SYSTEM"), Host("WiNdOwS/System32/CONFIG/system"));
+    EXPECT_EQ(image.HiveFile("SOFTWARE"), Host("WiNdOwS/System32/CONFIG/Software"));
+    EXPECT_EQ(image.HiveFile("SAM"), std::nullopt);
+
+    const fs::path sys = Host("WiNdOwS/System32/DRIVERS/Foo.SYS");
+    for (const char* p : {"C:\\WINDOWS\\system32\\drivers\\foo.sys", "c:/windows/SYSTEM32/Drivers/FOO.sys",
+                          "%SystemRoot%\\system32\\drivers\\foo.sys", "%WINDIR%\\system32\\drivers\\foo.sys",
+                          "\\SystemRoot\\System32\\drivers\\foo.sys", "\\??\\C:\\Windows\\System32\\drivers\\foo.sys",
+                          "\\\\?\\c:\\windows\\system32\\drivers\\foo.sys", "\\\\.\\C:\\windows\\system32\\drivers\\foo.sys",
+                          "\\WINDOWS\\system32\\\\drivers\\.\\foo.sys"})
+        EXPECT_EQ(image.Resolve(p), sys) << p;
+    EXPECT_EQ(image.Resolve(std::string("C:\\windows\\inf\\oem3.inf") + '\0' + "junk"), Host("WiNdOwS/inf/oem3.INF"));
+    EXPECT_EQ(image.Resolve("C:\\"), Root());
+    EXPECT_EQ(image.Resolve("c:\\главное МЕНЮ\\üNÏCÖDÉ.LNK"), Host("Главное меню/Ünïcödé.lnk"));
+
+    EXPECT_TRUE(image.IsFile("C:\\Windows\\Inf\\OEM10.INF"));
+    EXPECT_TRUE(image.IsFolder("C:\\Windows\\Inf\\other\\"));
+    EXPECT_FALSE(image.IsFolder("C:\\Windows\\Inf\\oem10.inf"));
+
+    SetLastErrorCode(0);
+    for (const char* p : {"D:\\WINDOWS\\inf\\oem3.inf", "oem3.inf", "C:oem3.inf", "C:",
+                          "\\\\server\\C$\\WINDOWS\\inf\\oem3.inf", "\\Device\\HarddiskVolume1\\WINDOWS"})
+        EXPECT_FALSE(image.Exists(p)) << p;
+    EXPECT_FALSE(image.Exists("C:\\WINDOWS\\inf\\missing.inf"));
+    EXPECT_EQ(GetLastErrorCode(), 2u);
+    EXPECT_FALSE(image.Exists("C:\\WINDOWS\\nodir\\oem3.inf"));
+    EXPECT_EQ(GetLastErrorCode(), 3u);
+    EXPECT_FALSE(image.Exists("C:\\WINDOWS\\inf\\oem3.inf\\x"));  // a file is no folder
+    EXPECT_EQ(GetLastErrorCode(), 3u);
+    EXPECT_FALSE(image.Exists("C:\\WINDOWS\\inf\\oem3.inf\\"));
+    EXPECT_FALSE(image.Exists("C:\\WINDOWS\\inf\\oem*.inf"));
+    EXPECT_EQ(GetLastErrorCode(), 123u);
+}
+
+TEST_F(SystemImageTest, DotsAndBlanksAreNormalisedAsWindowsDoes) {
+    const SystemImage image(Root());
+    const fs::path inf = Host("WiNdOwS/inf/oem3.INF");
+    EXPECT_EQ(image.Resolve("C:\\WINDOWS\\nosuch\\..\\inf\\oem3.inf"), inf);  // ".." is lexical
+    EXPECT_EQ(image.Resolve("C:\\WINDOWS. \\inf..\\oem3.inf. ."), inf);      // trailing dots, blanks
+    EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS.\\inf\\oem3.inf"));          // verbatim: no trimming
+    EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS\\..\\WINDOWS\\inf"));
+    EXPECT_FALSE(image.Exists("C:\\WINDOWS\\...\\inf"));
+
+    // A name that really ends in a dot is out of Win32's reach, but the verbatim form names it.
+    dir_.Write("root/odd.", "x");
+    EXPECT_FALSE(image.Exists("C:\\odd."));
+    EXPECT_EQ(SystemImage(Root()).Resolve("\\\\?\\C:\\odd."), Host("odd."));
+
+    // ".." never climbs above the root, however it is spelled.
+    for (const char* p : {"C:\\..\\secret.txt", "C:\\WINDOWS\\..\\..\\secret.txt",
+                          "%SystemRoot%\\..\\..\\secret.txt", "\\SystemRoot\\..\\..\\secret.txt",
+                          "C:/../root/../secret.txt"})
+        EXPECT_FALSE(image.Exists(p)) << p;
+}
+
+TEST_F(SystemImageTest, SymbolicLinksCountOnlyInsideTheRoot) {
+    fs::create_directories(dir_.path() / "outside");
+    dir_.Write("outside/x.inf", "outside");
+    Link((dir_.path() / "outside").string(), "WiNdOwS/absolute");
+    Link("../../../outside", "WiNdOwS/inf/relative");
+    Link("/etc/passwd", "WiNdOwS/passwd");
+    Link("../secret.txt", "secret.txt");
+    Link("missing", "WiNdOwS/dangling");
+    Link("loop2", "WiNdOwS/loop1");
+    Link("loop1", "WiNdOwS/loop2");
+    Link("inf", "WiNdOwS/alias");                 // inside: fine
+    Link("../../Program Files", "WiNdOwS/inf/pf");  // inside by a detour
+    fs::create_directory_symlink(Root(), dir_.path() / "via-link");
+
+    for (const fs::path& root : {Root(), dir_.path() / "via-link"}) {
+        const SystemImage image(root);
+        for (const char* p : {"C:\\windows\\absolute\\x.inf", "C:\\windows\\inf\\relative\\x.inf",
+                              "C:\\windows\\passwd", "C:\\secret.txt", "C:\\windows\\dangling",
+                              "C:\\windows\\loop1", "C:\\windows\\loop2\\x"})
+            EXPECT_FALSE(image.Exists(p)) << p;
+        EXPECT_EQ(image.Resolve("C:\\windows\\ALIAS\\oem3.inf"), root / "WiNdOwS/alias/oem3.INF");
+        EXPECT_TRUE(image.IsFile("C:\\windows\\inf\\pf\\app\\app.exe"));
+        const auto names = image.List("C:\\windows");
+        ASSERT_TRUE(names);
+        for (const ImageEntry& e : *names)
+            EXPECT_TRUE(e.name == "alias" || e.name == "inf" || e.name == "System32")
+                << e.name;
+    }
+}
+
+TEST_F(SystemImageTest, EachFolderIsListedOnceWhateverIsAsked) {
+    const SystemImage image(Root());
+    const uint64_t start = image.ListingCount();
+    EXPECT_EQ(start, 1u);  // the root, to find the Windows folder
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_TRUE(image.Exists("C:\\Windows\\INF\\oem3.inf"));
+        EXPECT_FALSE(image.Exists("C:\\Windows\\INF\\missing" + std::to_string(i) + ".inf"));
+        EXPECT_FALSE(image.Exists("C:\\Windows\\INF\\Other\\nothing.inf"));
+    }
+    EXPECT_EQ(image.ListingCount(), start + 3);  // Windows, inf, Other
+    // A file created after its folder was listed stays unseen: misses cost nothing.
+    dir_.Write("root/WiNdOwS/inf/late.inf", "x");
+    EXPECT_FALSE(image.Exists("C:\\Windows\\inf\\late.inf"));
+    EXPECT_EQ(image.ListingCount(), start + 3);
+}
+
+TEST_F(SystemImageTest, FactsAndFolderSearches) {
+    const SystemImage image(Root());
+    const timespec when[2] = {{1199145600, 0}, {1199145600, 0}};  // 2008-01-01 00:00:00 UTC
+    ASSERT_EQ(::utimensat(AT_FDCWD, Host("WiNdOwS/inf/oem3.INF").c_str(), when, 0), 0);
+    const auto facts = image.Stat("%windir%\\inf\\OEM3.INF");
+    ASSERT_TRUE(facts);
+    EXPECT_FALSE(facts->folder);
+    EXPECT_EQ(facts->size, 4u);
+    EXPECT_EQ(facts->modified, 1199145600);
+    EXPECT_TRUE(image.Stat("C:\\WINDOWS\\INF")->folder);
+    EXPECT_FALSE(image.Stat("C:\\WINDOWS\\INF\\none"));
+
+    const auto infs = image.List("C:\\WINDOWS\\INF", "*.INF");
+    ASSERT_TRUE(infs);
+    ASSERT_EQ(infs->size(), 2u);
+    EXPECT_EQ((*infs)[0].name, "OEM10.inf");
+    EXPECT_EQ((*infs)[1].name, "oem3.INF");
+    EXPECT_EQ(image.List("C:\\WINDOWS\\INF\\", "*.*")->size(), 4u);
+    EXPECT_TRUE(image.List("C:\\WINDOWS\\INF", "other")->at(0).folder);
+    EXPECT_FALSE(image.List("C:\\WINDOWS\\INF\\oem3.inf"));
+    EXPECT_FALSE(image.List("C:\\WINDOWS\\nothing"));
+
+    EXPECT_TRUE(MatchesWildcard("setupapi.dev.log", "SETUP?PI.*.LOG"));
+    EXPECT_TRUE(MatchesWildcard("Ünïcödé.lnk", "ü*É.LNK"));
+    EXPECT_FALSE(MatchesWildcard("oem3.inf", "oem?.inf?"));
+    EXPECT_FALSE(MatchesWildcard(std::string(200, 'a'), "*a*a*a*a*a*a*a*a*b"));
+}
+
+TEST_F(SystemImageTest, WindowsFolderVariablesAndDrive) {
+    // Two candidates: the one holding the SYSTEM hive wins.
+    test::TempDir other;
+    other.Write("windows/explorer.exe", "x");
+    other.Write("WINNT/System32/config/SYSTEM", "regf");
+    other.Write("Inf/Other/a.inf", "x");
+    other.Write("Inf/OTHER/b.inf", "x");
+    SystemImage image(other.path());
+    EXPECT_EQ(image.WindowsFolderName(), "WINNT");
+    EXPECT_EQ(image.Variable("SystemRoot"), "C:\\WINNT");
+    EXPECT_TRUE(image.HiveFile("system"));
+    // Names that differ only in case on this host: the exact spelling wins.
+    EXPECT_EQ(image.Resolve("C:\\Inf\\OTHER\\b.inf"), other.path() / "Inf/OTHER/b.inf");
+    EXPECT_EQ(image.Resolve("C:\\Inf\\Other\\a.inf"), other.path() / "Inf/Other/a.inf");
+
+    image.SetVariable("SystemDrive", "d:");
+    image.SetVariable("SystemRoot", "D:\\WINNT");
+    EXPECT_EQ(image.SystemDrive(), 'D');
+    EXPECT_TRUE(image.Exists("%SYSTEMROOT%\\system32\\config\\system"));
+    EXPECT_TRUE(image.Exists("\\SystemRoot\\system32\\config\\system"));
+    EXPECT_FALSE(image.Exists("C:\\WINNT"));
+    EXPECT_EQ(image.Expand("%ProgramFiles%\\a;%NOPE%\\b;100%;%%;%SystemDrive%%windir%"),
+              "C:\\Program Files\\a;%NOPE%\\b;100%;%%;d:C:\\WINNT");
+
+    const SystemImage empty(dir_.path() / "no-such-root");
+    EXPECT_FALSE(empty.RootReadable());
+    EXPECT_EQ(empty.WindowsFolderName(), "");
+    EXPECT_EQ(empty.Variable("SystemRoot"), "C:\\WINDOWS");
+    EXPECT_FALSE(empty.Exists("C:\\"));
+    EXPECT_FALSE(empty.HiveFile("SYSTEM"));
+}
+
+}  // namespace
+}  // namespace vornel::platform
