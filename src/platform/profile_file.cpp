@@ -1,0 +1,148 @@
+#include "platform/profile_file.h"
+
+#include <cstring>
+
+#include "platform/profile_text.h"
+#include "support/text.h"
+
+namespace vornel::platform {
+
+namespace {
+// Below this many sections a linear search beats building a hash index.
+constexpr size_t kIndexFrom = 24;
+}  // namespace
+
+namespace {
+// A word with a zero byte where the bytes of v equal the repeated byte b (the usual
+// "has zero byte" test on v ^ b).
+inline uint64_t ZeroBytes(uint64_t v) {
+    return (v - 0x0101010101010101ULL) & ~v & 0x8080808080808080ULL;
+}
+
+const char* FindLineBreak(const char* p, const char* end) {
+    constexpr uint64_t kCr = 0x0D0D0D0D0D0D0D0DULL;
+    constexpr uint64_t kLf = 0x0A0A0A0A0A0A0A0AULL;
+    while (end - p >= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        if (ZeroBytes(v ^ kCr) | ZeroBytes(v ^ kLf)) break;
+        p += 8;
+    }
+    while (p < end && *p != '\n' && *p != '\r') ++p;
+    return p;
+}
+}  // namespace
+
+size_t ProfileLineEnd(std::string_view text, size_t from, size_t& next) {
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* p = FindLineBreak(begin + from, end);
+    if (p == end) {
+        next = text.size();
+    } else if (*p == '\r' && p + 1 < end && p[1] == '\n') {
+        next = static_cast<size_t>(p + 2 - begin);
+    } else {
+        next = static_cast<size_t>(p + 1 - begin);
+    }
+    return static_cast<size_t>(p - begin);
+}
+
+ProfileFile::ProfileFile(std::string_view bytes) : storedSize_(bytes.size()) {
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        utf16_ = true;
+        text_ = text::Utf8ToCp1252(text::Utf16LeToUtf8(bytes.substr(2)), '?');
+    } else {
+        text_.assign(bytes);
+    }
+    hasNul_ = std::memchr(text_.data(), '\0', text_.size()) != nullptr;
+    Parse();
+}
+
+void ProfileFile::Parse() {
+    const std::string_view t = text_;
+    size_t pos = 0;
+    while (pos < t.size()) {
+        size_t next = 0;
+        const size_t end = ProfileLineEnd(t, pos, next);
+        size_t b = pos;
+        while (b < end && IsProfileBlank(t[b])) ++b;
+        if (b < end && t[b] == '[') {
+            if (!sections_.empty()) sections_.back().bodyEnd = pos;
+            const std::string_view line = TrimProfileBlanks(t.substr(b, end - b));
+            std::string_view name = line.substr(1);
+            const size_t close = name.find(']');
+            if (close != std::string_view::npos) name = name.substr(0, close);
+            name = TrimProfileBlanks(name);
+            Section s;
+            s.nameBegin = name.empty() ? b + 1 : static_cast<size_t>(name.data() - t.data());
+            s.nameLen = name.size();
+            s.bodyBegin = next;
+            s.bodyEnd = t.size();
+            sections_.push_back(s);
+        }
+        pos = next;
+    }
+    lines_.resize(sections_.size());
+}
+
+std::string_view ProfileFile::SectionName(size_t i) const {
+    return std::string_view(text_).substr(sections_[i].nameBegin, sections_[i].nameLen);
+}
+
+size_t ProfileFile::FindSection(std::string_view name) const {
+    if (sections_.size() < kIndexFrom) {
+        for (size_t i = 0; i < sections_.size(); ++i)
+            if (sections_[i].nameLen == name.size() && AnsiIEquals(SectionName(i), name)) return i;
+        return npos;
+    }
+    if (!indexed_) {
+        index_.reserve(sections_.size());
+        for (size_t i = 0; i < sections_.size(); ++i)
+            index_.emplace(AnsiUpperString(SectionName(i)), i);  // keeps the first of a name
+        indexed_ = true;
+    }
+    const auto it = index_.find(AnsiUpperString(name));
+    return it == index_.end() ? npos : it->second;
+}
+
+const std::vector<ProfileFile::Line>& ProfileFile::Lines(size_t i) const {
+    if (!lines_[i]) ParseLines(i);
+    return *lines_[i];
+}
+
+void ProfileFile::ParseLines(size_t i) const {
+    auto lines = std::make_unique<std::vector<Line>>();
+    const std::string_view body =
+        std::string_view(text_).substr(0, sections_[i].bodyEnd);
+    size_t pos = sections_[i].bodyBegin;
+    while (pos < body.size()) {
+        size_t next = 0;
+        const size_t end = ProfileLineEnd(body, pos, next);
+        const std::string_view line = TrimProfileBlanks(body.substr(pos, end - pos));
+        pos = next;
+        if (line.empty() || line[0] == ';') continue;
+        Line l;
+        l.text = line;
+        const size_t eq = line.find('=');
+        if (eq != std::string_view::npos) {
+            l.hasKey = true;
+            l.key = TrimProfileBlanks(line.substr(0, eq));
+            l.value = TrimProfileBlanks(line.substr(eq + 1));
+        }
+        lines->push_back(l);
+    }
+    lines_[i] = std::move(lines);
+}
+
+const std::string& ProfileFile::SectionNameList() const {
+    if (!nameListBuilt_) {
+        for (size_t i = 0; i < sections_.size(); ++i) {
+            nameList_.append(SectionName(i));
+            nameList_.push_back('\0');
+        }
+        nameListBuilt_ = true;
+    }
+    return nameList_;
+}
+
+}  // namespace vornel::platform

@@ -1,0 +1,81 @@
+#pragma once
+// One INI/INF file parsed the way the Windows profile functions read it. Parsing only
+// finds the section headers; a section's lines are split into keys and values the first
+// time the section is asked for, so a large INF costs little more than one pass over its
+// bytes. Not thread-safe (the program has one thread).
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vornel::platform {
+
+class ProfileFile {
+public:
+    static constexpr size_t npos = static_cast<size_t>(-1);
+
+    // One line of a section as the section reader sees it. `key` and `value` are trimmed
+    // and only meaningful when hasKey (the line has an '=').
+    struct Line {
+        std::string_view text;
+        std::string_view key;
+        std::string_view value;
+        bool hasKey = false;
+    };
+
+    // bytes: the file as stored. A file starting with FF FE is UTF-16LE and is converted to
+    // Windows-1252 ('?' for characters the code page lacks); other bytes are kept as they are.
+    explicit ProfileFile(std::string_view bytes);
+    ProfileFile(const ProfileFile&) = delete;
+    ProfileFile& operator=(const ProfileFile&) = delete;
+
+    // The whole file as ANSI text (after the UTF-16 conversion).
+    const std::string& Text() const { return text_; }
+    uint64_t StoredSize() const { return storedSize_; }
+    bool WasUtf16() const { return utf16_; }
+    // A NUL character in the text: a binary file rather than a text file.
+    bool HasNul() const { return hasNul_; }
+
+    size_t SectionCount() const { return sections_.size(); }
+    std::string_view SectionName(size_t i) const;
+    // The first section of that name, case ignored (the name is compared as given).
+    size_t FindSection(std::string_view name) const;
+    // The section's body in Text(): from after its header line to the next header.
+    size_t BodyBegin(size_t i) const { return sections_[i].bodyBegin; }
+    size_t BodyEnd(size_t i) const { return sections_[i].bodyEnd; }
+    // Lines of the section, blank and comment lines left out.
+    const std::vector<Line>& Lines(size_t i) const;
+
+    // Section names, each followed by a NUL, in file order with duplicates.
+    const std::string& SectionNameList() const;
+
+private:
+    struct Section {
+        size_t nameBegin = 0, nameLen = 0;
+        size_t bodyBegin = 0, bodyEnd = 0;
+    };
+
+    void Parse();
+    void ParseLines(size_t i) const;
+
+    std::string text_;
+    uint64_t storedSize_ = 0;
+    bool utf16_ = false;
+    bool hasNul_ = false;
+    std::vector<Section> sections_;
+    mutable std::vector<std::unique_ptr<std::vector<Line>>> lines_;
+    mutable std::unordered_map<std::string, size_t> index_;  // upper-cased name -> first section
+    mutable bool indexed_ = false;
+    mutable std::string nameList_;
+    mutable bool nameListBuilt_ = false;
+};
+
+// Finds the end of the line starting at `from`: returns the position of its line break
+// (or text.size()) and sets `next` to the start of the following line. Lines end at
+// CR LF, LF or a lone CR.
+size_t ProfileLineEnd(std::string_view text, size_t from, size_t& next);
+
+}  // namespace vornel::platform
