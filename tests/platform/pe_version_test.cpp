@@ -234,7 +234,9 @@ TEST(PeVersion, HostileFieldsGiveEmptyText) {
     EXPECT_EQ(with({{root + 20, 0x80000000}}), "");                       // type directory is the root
     EXPECT_EQ(with({{sections + 40 + 20, 0xFFFFFF00}}), "");              // raw data past the end
     EXPECT_EQ(with({{0x98 + 96 + 16, 0xFFFFFFF8}}), "");                  // rsrc RVA wraps 4 GiB
-    EXPECT_EQ(with({{sections + 40 + 12, 0xFFFFF000}}), "");              // rsrc RVA near 4 GiB
+    EXPECT_EQ(with({{sections + 40 + 12, 0xFFFFF000}}), "");
+    // Section data cut short before the block ends: the rest would be zeros in memory.
+    EXPECT_EQ(with({{sections + 40 + 16, static_cast<uint32_t>(good.lastBlobEnd - root - 4)}}), "");              // rsrc RVA near 4 GiB
     // The data entry follows the three directories; point it away, then lie about sizes.
     const size_t entry = root + 16 + 8 + 16 + 8 + 16 + 8;
     EXPECT_EQ(with({{entry, 0xFFFFFFF0}}), "");

@@ -80,6 +80,7 @@ TEST_F(SystemImageTest, DotsAndBlanksAreNormalisedAsWindowsDoes) {
     EXPECT_EQ(image.Resolve("C:\\WINDOWS. \\inf..\\oem3.inf. ."), inf);      // trailing dots, blanks
     EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS.\\inf\\oem3.inf"));          // verbatim: no trimming
     EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS\\..\\WINDOWS\\inf"));
+    EXPECT_FALSE(image.Exists("\\SystemRoot\\..\\WINDOWS\\inf"));
     EXPECT_FALSE(image.Exists("C:\\WINDOWS\\...\\inf"));
 
     // A name that really ends in a dot is out of Win32's reach, but the verbatim form names it.
@@ -88,7 +89,7 @@ TEST_F(SystemImageTest, DotsAndBlanksAreNormalisedAsWindowsDoes) {
     EXPECT_EQ(SystemImage(Root()).Resolve("\\\\?\\C:\\odd."), Host("odd."));
 
     // ".." never climbs above the root, however it is spelled.
-    for (const char* p : {"C:\\..\\secret.txt", "C:\\WINDOWS\\..\\..\\secret.txt",
+    for (const char* p : {"C:\\..\\secret.txt", "C:\\..\\WINDOWS\\inf\\oem3.inf", "C:\\WINDOWS\\..\\..\\secret.txt",
                           "%SystemRoot%\\..\\..\\secret.txt", "\\SystemRoot\\..\\..\\secret.txt",
                           "C:/../root/../secret.txt"})
         EXPECT_FALSE(image.Exists(p)) << p;
