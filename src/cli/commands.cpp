@@ -11,9 +11,11 @@ void SetExitStatus(int status) { g_status = status; }
 
 // Subcommand registrars, one per file.
 void RegisterRegCommands(CLI::App& app);
+void RegisterInfCommands(CLI::App& app);
 
 void RegisterCommands(CLI::App& app) {
     RegisterRegCommands(app);
+    RegisterInfCommands(app);
 }
 
 }  // namespace vornel::cli
