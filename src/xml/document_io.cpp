@@ -1,0 +1,217 @@
+#include "xml/document_io.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "platform/atomic_file.h"
+
+namespace vornel::xml {
+
+namespace {
+
+constexpr size_t kSrcTextWindow = 1024;
+constexpr size_t kSourceShown = 256;
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+size_t CountChars(std::string_view s) {
+    return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) { return !IsContinuation(c); }));
+}
+
+bool IsNameStartByte(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || u == ':' || u >= 0x80;
+}
+
+// Fills the position fields for a failure at byte `offset` of `text`.
+void Locate(std::string_view text, size_t offset, ParseReport& report) {
+    offset = std::min(offset, text.size());
+    const size_t lastBreak = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+    const size_t lineStart = lastBreak == std::string_view::npos ? 0 : lastBreak + 1;
+    size_t lineEnd = text.find('\n', offset);
+    if (lineEnd == std::string_view::npos) lineEnd = text.size();
+    if (lineEnd > lineStart && text[lineEnd - 1] == '\r') --lineEnd;
+
+    report.filepos = static_cast<int64_t>(CountChars(text.substr(0, offset)));
+    report.line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
+    report.linepos = 1 + static_cast<int64_t>(CountChars(text.substr(lineStart, offset - lineStart)));
+
+    // Keep the logged line bounded, around the failure, on character boundaries.
+    size_t from = lineStart;
+    if (offset > lineStart + kSrcTextWindow / 2) from = offset - kSrcTextWindow / 2;
+    size_t to = std::min(lineEnd, from + kSrcTextWindow);
+    if (to < from) to = from;
+    while (from < to && IsContinuation(text[from])) ++from;
+    while (to > from && to < text.size() && IsContinuation(text[to])) --to;
+    report.srcText = std::string(text.substr(from, to - from));
+}
+
+std::string ReasonFor(const pugi::xml_parse_result& result, std::string_view text) {
+    const auto at = static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0));
+    switch (result.status) {
+        case pugi::status_unrecognized_tag:
+        case pugi::status_bad_start_element:
+        case pugi::status_bad_end_element:
+            if (at < text.size() && !IsNameStartByte(text[at]) && text[at] != '!' && text[at] != '?' &&
+                text[at] != '/')
+                return "A name was started with an invalid character.";
+            break;
+        case pugi::status_no_document_element:
+            return "XML document must have a top level element.";
+        case pugi::status_end_element_mismatch:
+            return "End tag does not match the start tag, or an element is not closed.";
+        case pugi::status_out_of_memory:
+            return "Not enough memory to load the document.";
+        default:
+            break;
+    }
+    return result.description();
+}
+
+struct StringWriter : pugi::xml_writer {
+    std::string& out;
+    explicit StringWriter(std::string& o) : out(o) {}
+    void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
+};
+
+void AppendAttributeValue(std::string& out, std::string_view value) {
+    for (char c : value) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '\'': out += "&apos;"; break;
+            default: out += c;
+        }
+    }
+}
+
+// Indentation grows with depth; past this a document is written without it, so a deeply
+// nested one does not swell quadratically.
+constexpr size_t kMaxIndentedDepth = 32;
+
+size_t Depth(pugi::xml_node top) {
+    size_t depth = 0;
+    size_t max = 0;
+    pugi::xml_node cur = top.first_child();
+    if (cur) depth = 1;
+    while (cur) {
+        max = std::max(max, depth);
+        if (cur.first_child()) {
+            cur = cur.first_child();
+            ++depth;
+            continue;
+        }
+        while (cur != top && !cur.next_sibling()) {
+            cur = cur.parent();
+            --depth;
+        }
+        if (cur == top) break;
+        cur = cur.next_sibling();
+    }
+    return max;
+}
+
+}  // namespace
+
+unsigned LoadOptions() {
+    return (pugi::parse_default & ~pugi::parse_eol) | pugi::parse_declaration | pugi::parse_comments |
+           pugi::parse_pi | pugi::parse_doctype | pugi::parse_ws_pcdata_single;
+}
+
+std::string ParseReport::Format(std::string_view source) const {
+    std::string shown(source.substr(0, kSourceShown));
+    if (source.size() > kSourceShown) {
+        while (!shown.empty() && IsContinuation(shown.back())) shown.pop_back();
+        if (!shown.empty()) shown.pop_back();
+        shown += "...";
+    }
+    std::ostringstream s;
+    s << shown << "\r\n"
+      << reason << "\r\n"
+      << "filepos=" << filepos << "\r\n"
+      << "line=" << line << "\r\n"
+      << "linepos=" << linepos << "\r\n"
+      << "srcText=" << srcText << "\r\n\r\n";
+    return s.str();
+}
+
+bool LoadXmlText(pugi::xml_document& doc, std::string_view text, ParseReport& report) {
+    report = ParseReport{};
+    doc.reset();
+    const pugi::xml_parse_result result = doc.load_buffer(text.data(), text.size(), LoadOptions());
+    if (!result) {
+        report.errorCode = static_cast<int32_t>(result.status);
+        report.reason = ReasonFor(result, text);
+        Locate(text, static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), report);
+        doc.reset();
+        return false;
+    }
+    int roots = 0;
+    for (pugi::xml_node child : doc.children()) {
+        if (child.type() != pugi::node_element || ++roots < 2) continue;
+        report.errorCode = static_cast<int32_t>(pugi::status_append_invalid_root);
+        report.reason = "Only one top level element is allowed in an XML document.";
+        // pugixml gives the offset of the name; the report points at its "<".
+        ptrdiff_t at = child.offset_debug();
+        if (at > 0 && static_cast<size_t>(at) <= text.size() && text[static_cast<size_t>(at) - 1] == '<') --at;
+        Locate(text, at < 0 ? 0 : static_cast<size_t>(at), report);
+        doc.reset();
+        return false;
+    }
+    return true;
+}
+
+bool LoadXmlFile(pugi::xml_document& doc, const std::filesystem::path& file, ParseReport& report) {
+    std::string bytes;
+    std::string why;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) {
+        report = ParseReport{};
+        doc.reset();
+        report.errorCode = static_cast<int32_t>(pugi::status_file_not_found);
+        report.reason = std::filesystem::exists(file, ec) ? "The path is not a file."
+                                                          : "The system cannot locate the object specified.";
+        return false;
+    }
+    if (!platform::ReadWholeFile(file, bytes, &why)) {
+        report = ParseReport{};
+        doc.reset();
+        report.errorCode = static_cast<int32_t>(pugi::status_io_error);
+        report.reason = "The file could not be read: " + why;
+        return false;
+    }
+    return LoadXmlText(doc, bytes, report);
+}
+
+std::string SerializeDocument(const pugi::xml_document& doc) {
+    std::string out;
+    StringWriter writer(out);
+    const unsigned format = Depth(doc) > kMaxIndentedDepth ? pugi::format_raw : pugi::format_indent;
+    for (pugi::xml_node child : doc.children()) {
+        if (child.type() == pugi::node_declaration) {
+            out += "<?xml";
+            for (pugi::xml_attribute a : child.attributes()) {
+                out += ' ';
+                out += a.name();
+                out += "='";
+                AppendAttributeValue(out, a.value());
+                out += '\'';
+            }
+            out += "?>\n";
+            continue;
+        }
+        child.print(writer, "\t", format | pugi::format_no_declaration, pugi::encoding_utf8);
+        if (format == pugi::format_raw) out += '\n';
+    }
+    return out;
+}
+
+bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& file, std::string* why) {
+    if (file.empty()) {
+        if (why) *why = "no file name";
+        return false;
+    }
+    return platform::WriteFileAtomically(file, SerializeDocument(doc), 0600, why);
+}
+
+}  // namespace vornel::xml

@@ -1,0 +1,201 @@
+#include "xml/xml_escape.h"
+
+#include <cstdint>
+#include <random>
+
+#include "support/text.h"
+
+namespace vornel::xml {
+
+namespace {
+
+// Codes below 48 that stay as they are in text-encode mode.
+bool KeptBelow48(char32_t c) {
+    switch (c) {
+        case 9: case 10: case 13: case 32: case 33: case 35: case 36: case 37:
+        case 40: case 41: case 42: case 43: case 45: case 46: case 47:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void AppendReference(std::string& out, uint32_t code) {
+    out += "&#";
+    out += std::to_string(code);
+    out += ';';
+}
+
+void AppendHexReference(std::string& out, uint32_t code) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), kHex[code & 0xF]);
+        code >>= 4;
+    } while (code);
+    out += "&#x" + digits + ';';
+}
+
+bool IsAsciiLetter(char32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsDigit(char32_t c) { return c >= '0' && c <= '9'; }
+
+bool IsNameStart(char32_t c) { return IsAsciiLetter(c) || c == '_' || c == ':'; }
+bool IsNameChar(char32_t c) {
+    return IsNameStart(c) || IsDigit(c) || c == '-' || c == '.';
+}
+
+bool IsScalar(uint32_t cp) { return cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF); }
+
+// The character a decimal reference stands for, or -1 when the encoder never writes it.
+int64_t DecimalReferenceTarget(uint32_t code) {
+    if (code < 48) return (code == 38 || code == 39 || !KeptBelow48(code)) ? int64_t{code} : -1;
+    if (code >= 127 && code <= 255) return text::Cp1252ToCodePoint(static_cast<unsigned char>(code));
+    if (code >= 256 && IsScalar(code)) return code;
+    return -1;
+}
+
+}  // namespace
+
+std::string EncodeText(std::string_view input) {
+    std::string out;
+    if (input.empty()) return out;
+    out.reserve(input.size() + input.size() / 4);
+    for (char32_t c : text::DecodeUtf8(input)) {
+        if (c < 48) {
+            if (c == '&' || !KeptBelow48(c))
+                AppendReference(out, c);
+            else
+                out += static_cast<char>(c);
+        } else if (c < 127) {
+            out += static_cast<char>(c);
+        } else if (c == 127) {
+            AppendReference(out, c);
+        } else {
+            const int ansi = text::CodePointToCp1252(c);
+            if (ansi >= 128)
+                AppendReference(out, static_cast<uint32_t>(ansi));
+            else if (c <= 255)
+                // A C1 control the code page puts another character on: a decimal reference
+                // would decode as that character, so the code point goes in hexadecimal.
+                AppendHexReference(out, c);
+            else
+                AppendReference(out, c);
+        }
+    }
+    return out;
+}
+
+std::string DecodeText(std::string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    size_t i = 0;
+    while (i < in.size()) {
+        if (in[i] != '&' || i + 1 >= in.size() || in[i + 1] != '#') {
+            out += in[i++];
+            continue;
+        }
+        size_t j = i + 2;
+        const bool hex = j < in.size() && (in[j] == 'x' || in[j] == 'X');
+        if (hex) ++j;
+        uint32_t code = 0;
+        size_t digits = 0;
+        while (j < in.size() && digits <= 8) {
+            const char ch = in[j];
+            int v = -1;
+            if (ch >= '0' && ch <= '9') v = ch - '0';
+            else if (hex && ch >= 'a' && ch <= 'f') v = ch - 'a' + 10;
+            else if (hex && ch >= 'A' && ch <= 'F') v = ch - 'A' + 10;
+            if (v < 0) break;
+            code = code * (hex ? 16 : 10) + static_cast<uint32_t>(v);
+            ++digits;
+            ++j;
+        }
+        int64_t target = -1;
+        if (digits > 0 && digits <= 8 && j < in.size() && in[j] == ';')
+            target = hex ? (IsScalar(code) ? int64_t{code} : -1) : DecimalReferenceTarget(code);
+        if (target < 0) {
+            out += in[i++];
+            continue;
+        }
+        text::AppendUtf8(out, static_cast<char32_t>(target));
+        i = j + 1;
+    }
+    return out;
+}
+
+std::string GenerateTempName() {
+    static std::mt19937 rng{std::random_device{}()};
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string name = "rad";
+    for (int k = 0; k < 5; ++k) name += kHex[rng() % 16];
+    return name + ".tmp";
+}
+
+bool IsNumericText(std::string_view s) {
+    const std::string t = text::Trim(s);
+    size_t i = 0;
+    if (t.size() > 2 && t[0] == '&' && (t[1] == 'H' || t[1] == 'h' || t[1] == 'O' || t[1] == 'o')) {
+        const bool octal = t[1] == 'O' || t[1] == 'o';
+        for (i = 2; i < t.size(); ++i) {
+            const char c = t[i];
+            const bool ok = octal ? (c >= '0' && c <= '7')
+                                  : (IsDigit(static_cast<unsigned char>(c)) ||
+                                     (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'));
+            if (!ok) return false;
+        }
+        return true;
+    }
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    bool digits = false;
+    bool point = false;
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        if (c >= '0' && c <= '9') {
+            digits = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else if (c == ',' && digits && !point) {
+            // digit grouping
+        } else {
+            break;
+        }
+    }
+    if (!digits) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        bool expDigits = false;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+            expDigits = true;
+            ++i;
+        }
+        if (!expDigits) return false;
+    }
+    return i == t.size();
+}
+
+std::string FallbackElementName() {
+    const std::string temp = GenerateTempName();
+    return text::UpperAscii(temp.substr(0, temp.find('.')));
+}
+
+std::string SanitizeElementName(std::string_view input) {
+    if (input.empty()) return {};
+    const std::string fallback = FallbackElementName();
+    if (IsNumericText(input)) return GenerateTempName();
+
+    std::u32string name = text::DecodeUtf8(input);
+    size_t start = 0;
+    while (name.size() - start >= 2 && !IsNameStart(name[start])) ++start;
+    std::string out;
+    for (size_t k = start; k < name.size(); ++k) {
+        const char32_t c = name[k] == ' ' ? U'_' : name[k];
+        if (IsNameChar(c)) out += static_cast<char>(c);
+    }
+    // A single character left that cannot begin a name ("4" of "12 34") would make an
+    // element nobody can create.
+    if (out.empty() || !IsNameStart(static_cast<unsigned char>(out[0]))) return fallback;
+    return out;
+}
+
+}  // namespace vornel::xml
