@@ -12,10 +12,14 @@ void SetExitStatus(int status) { g_status = status; }
 // Subcommand registrars, one per file.
 void RegisterRegCommands(CLI::App& app);
 void RegisterInfCommands(CLI::App& app);
+void RegisterDocCommands(CLI::App& app);
+void RegisterInfoCommands(CLI::App& app);
 
 void RegisterCommands(CLI::App& app) {
     RegisterRegCommands(app);
     RegisterInfCommands(app);
+    RegisterDocCommands(app);
+    RegisterInfoCommands(app);
 }
 
 }  // namespace vornel::cli
