@@ -217,8 +217,10 @@ std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Lookup(std::string_view
 
 SystemImage::SystemImage(fs::path root) : impl_(std::make_unique<Impl>()) {
     Impl& m = *impl_;
-    m.root = std::move(root);
     std::error_code ec;
+    // Absolute, so that a later change of the current folder cannot move the view.
+    m.root = fs::absolute(root, ec);
+    if (ec) m.root = std::move(root);
     fs::path real = fs::canonical(m.root, ec);
     if (ec) real = fs::absolute(m.root, ec).lexically_normal();
     m.realRoot = real.string();
