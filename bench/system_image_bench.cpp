@@ -35,9 +35,11 @@ struct Tree {
                 for (int f = 0; f < 50; ++f) {
                     std::snprintf(name, sizeof name, "File%03d.Sys", f);
                     std::ofstream(dir / name) << "x";
-                    std::snprintf(name, sizeof name, "C:\\WINDOWS\\dir%02d\\SUB%02d\\file%03d.SYS", d, s, f);
+                    std::snprintf(name, sizeof name, "C:\\WINDOWS\\dir%02d\\SUB%02d\\file%03d.SYS",
+                                  d, s, f);
                     files.push_back(name);
-                    std::snprintf(name, sizeof name, "C:\\windows\\DIR%02d\\sub%02d\\gone%03d.sys", d, s, f);
+                    std::snprintf(name, sizeof name, "C:\\windows\\DIR%02d\\sub%02d\\gone%03d.sys",
+                                  d, s, f);
                     missing.push_back(name);
                 }
             }
@@ -64,11 +66,13 @@ void BM_ResolveTreeCold(benchmark::State& state) {
         for (const std::string& p : tree.missing) benchmark::DoNotOptimize(image.Exists(p));
         listings = image.ListingCount();
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * (tree.files.size() + tree.missing.size())));
+    state.SetItemsProcessed(
+        static_cast<int64_t>(state.iterations() * (tree.files.size() + tree.missing.size())));
     state.counters["files"] = static_cast<double>(tree.files.size());
     state.counters["folders"] = static_cast<double>(tree.folders);
     state.counters["listings"] = static_cast<double>(listings);
-    state.counters["listings_per_folder"] = static_cast<double>(listings) / static_cast<double>(tree.folders);
+    state.counters["listings_per_folder"] =
+        static_cast<double>(listings) / static_cast<double>(tree.folders);
 }
 BENCHMARK(BM_ResolveTreeCold)->Unit(benchmark::kMillisecond);
 
@@ -82,7 +86,8 @@ void BM_ResolveTreeWarm(benchmark::State& state) {
         for (const std::string& p : tree.files) benchmark::DoNotOptimize(image.Exists(p));
         for (const std::string& p : tree.missing) benchmark::DoNotOptimize(image.Exists(p));
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * (tree.files.size() + tree.missing.size())));
+    state.SetItemsProcessed(
+        static_cast<int64_t>(state.iterations() * (tree.files.size() + tree.missing.size())));
     state.counters["extra_listings"] = static_cast<double>(image.ListingCount() - before);
 }
 BENCHMARK(BM_ResolveTreeWarm)->Unit(benchmark::kMillisecond);

@@ -55,8 +55,8 @@ public:
         out.resize(len);
         size_t done = 0;
         while (done < len) {
-            const ssize_t n = ::pread(fd_, out.data() + done, len - done,
-                                      static_cast<off_t>(offset + done));
+            const ssize_t n =
+                ::pread(fd_, out.data() + done, len - done, static_cast<off_t>(offset + done));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return false;  // error, or the file shrank under us
             done += static_cast<size_t>(n);
@@ -200,8 +200,7 @@ Outcome Parse(ByteSource& src, PeVersionInfo& out) {
         return Outcome::BadFormat;
     }
     uint32_t headerSize = 0, dirCount = 0, rsrcRva = 0, rsrcSize = 0;
-    if (!Get32(opt, 60, headerSize) || !Get32(opt, countAt, dirCount))
-        return Outcome::BadFormat;
+    if (!Get32(opt, 60, headerSize) || !Get32(opt, countAt, dirCount)) return Outcome::BadFormat;
     // The resource directory is data directory 2, after export and import.
     if (dirCount < 3) return Outcome::NoVersion;
     if (!Get32(opt, countAt + 4 + 2 * 8, rsrcRva) || !Get32(opt, countAt + 8 + 2 * 8, rsrcSize))
@@ -299,7 +298,7 @@ PeVersionInfo ReadPeVersionInfoFile(const std::filesystem::path& file) {
         SetLastErrorCode(win::kFileNotFound);
         return {};
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         SetLastErrorCode(win::kFileNotFound);

@@ -93,8 +93,12 @@ struct SystemImage::Impl {
     Folder& Child(Folder& parent, Node& n);
     std::optional<Hit> Walk(const std::vector<std::string>& names, bool folderOnly);
     std::optional<Hit> Lookup(std::string_view windowsPath);
-    Folder& FolderOf(const Hit& h) { return h.parent ? Child(*h.parent, *h.node) : folders.front(); }
-    fs::path HostPath(const Hit& h) const { return h.parent ? h.parent->host / h.node->name : root; }
+    Folder& FolderOf(const Hit& h) {
+        return h.parent ? Child(*h.parent, *h.node) : folders.front();
+    }
+    fs::path HostPath(const Hit& h) const {
+        return h.parent ? h.parent->host / h.node->name : root;
+    }
     static bool IsFolder(const Hit& h) { return !h.parent || h.node->kind == Kind::Folder; }
     void Set(std::string_view name, std::string value) {
         vars[text::UpperAscii(name)] = {std::string(name), std::move(value)};
@@ -230,7 +234,8 @@ SystemImage::SystemImage(fs::path root) : impl_(std::make_unique<Impl>()) {
 
     std::vector<std::string> candidates;
     for (Node& n : m.folders.front().nodes)
-        if ((n.key == "WINDOWS" || n.key == "WINNT") && m.Follow(m.folders.front(), n) == Kind::Folder)
+        if ((n.key == "WINDOWS" || n.key == "WINNT") &&
+            m.Follow(m.folders.front(), n) == Kind::Folder)
             candidates.push_back(n.name);
     if (!candidates.empty()) m.windowsName = candidates.front();
     if (candidates.size() > 1) {
@@ -243,7 +248,8 @@ SystemImage::SystemImage(fs::path root) : impl_(std::make_unique<Impl>()) {
     }
     SetLastErrorCode(win::kSuccess);
 
-    const std::string windows = "C:\\" + (m.windowsName.empty() ? std::string("WINDOWS") : m.windowsName);
+    const std::string windows =
+        "C:\\" + (m.windowsName.empty() ? std::string("WINDOWS") : m.windowsName);
     m.Set("SystemDrive", "C:");
     m.Set("SystemRoot", windows);
     m.Set("windir", windows);
@@ -271,7 +277,8 @@ std::optional<fs::path> SystemImage::HiveFile(std::string_view name) const {
     if (impl_->windowsName.empty() || name.empty() || name == "." || name == ".." ||
         name.find_first_of("\\/") != std::string_view::npos)
         return std::nullopt;
-    const auto hit = impl_->Walk({impl_->windowsName, "System32", "config", std::string(name)}, false);
+    const auto hit =
+        impl_->Walk({impl_->windowsName, "System32", "config", std::string(name)}, false);
     if (!hit || Impl::IsFolder(*hit)) return std::nullopt;
     return impl_->HostPath(*hit);
 }
@@ -289,7 +296,9 @@ std::optional<std::string> SystemImage::Variable(std::string_view name) const {
     return v->second.second;
 }
 
-std::string SystemImage::Expand(std::string_view text) const { return ExpandVars(text, impl_->vars); }
+std::string SystemImage::Expand(std::string_view text) const {
+    return ExpandVars(text, impl_->vars);
+}
 
 std::optional<fs::path> SystemImage::Resolve(std::string_view windowsPath) const {
     const auto hit = impl_->Lookup(windowsPath);

@@ -29,7 +29,7 @@ struct ImageEntry {
 
 struct ImageFileFacts {
     bool folder = false;
-    uint64_t size = 0;        // bytes; 0 for a folder
+    uint64_t size = 0;         // bytes; 0 for a folder
     std::time_t modified = 0;  // seconds since 1970-01-01 UTC
 };
 

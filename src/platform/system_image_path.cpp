@@ -15,8 +15,9 @@ bool IsSep(char c) { return c == '\\' || c == '/'; }
 bool StripPrefix(std::string_view& s, std::string_view prefix) {
     if (s.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
-        const bool same = prefix[i] == '\\' ? IsSep(s[i])
-                                            : text::ToUpperAscii(s[i]) == text::ToUpperAscii(prefix[i]);
+        const bool same = prefix[i] == '\\'
+                              ? IsSep(s[i])
+                              : text::ToUpperAscii(s[i]) == text::ToUpperAscii(prefix[i]);
         if (!same) return false;
     }
     s.remove_prefix(prefix.size());
@@ -46,7 +47,8 @@ uint32_t AddNames(std::string_view rest, bool verbatim, WindowsPathParts& out) {
             name = name.substr(0, keep + 1);
         }
         for (char c : name)
-            if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            if (static_cast<unsigned char>(c) < 0x20 ||
+                std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
                 return kErrorInvalidName;
         out.names.emplace_back(name);
     }
@@ -69,7 +71,8 @@ uint32_t SplitWindowsPath(std::string_view path, char systemDrive, std::string_v
         verbatim = true;
     } else if (StripPrefix(rest, "\\\\.\\")) {
         // the device namespace, normalised like a Win32 path
-    } else if (std::string_view r = rest; StripPrefix(r, "\\SystemRoot") && (r.empty() || IsSep(r[0]))) {
+    } else if (std::string_view r = rest;
+               StripPrefix(r, "\\SystemRoot") && (r.empty() || IsSep(r[0]))) {
         if (systemRoot.empty()) return win::kPathNotFound;
         // An empty root stops \SystemRoot from naming itself.
         if (const uint32_t e = SplitWindowsPath(systemRoot, systemDrive, {}, out); e != 0)
@@ -79,16 +82,18 @@ uint32_t SplitWindowsPath(std::string_view path, char systemDrive, std::string_v
         return win::kPathNotFound;  // a share on some computer, not this installation
     }
 
-    const bool hasDrive = rest.size() >= 2 && rest[1] == ':' &&
-                          ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'));
+    const bool hasDrive =
+        rest.size() >= 2 && rest[1] == ':' &&
+        ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'));
     if (hasDrive) {
-        if (text::ToUpperAscii(rest[0]) != text::ToUpperAscii(systemDrive)) return win::kPathNotFound;
+        if (text::ToUpperAscii(rest[0]) != text::ToUpperAscii(systemDrive))
+            return win::kPathNotFound;
         rest.remove_prefix(2);
         // "C:" alone is the volume or the drive's current folder, "C:name" relative to it.
         if (rest.empty() || !IsSep(rest[0])) return win::kPathNotFound;
     } else if (verbatim || rest.empty() || !IsSep(rest[0])) {
         return rest.find_first_of("\\/") == std::string_view::npos ? win::kFileNotFound
-                                                                    : win::kPathNotFound;
+                                                                   : win::kPathNotFound;
     }
     return AddNames(rest, verbatim, out);
 }

@@ -79,7 +79,8 @@ std::string ResourceSection(const std::vector<Resource>& res, uint32_t rva,
         if (k.text.empty()) return k.id;
         const size_t at = s.size();
         Put16(s, at, static_cast<uint32_t>(k.text.size()));
-        for (size_t i = 0; i < k.text.size(); ++i) Put16(s, at + 2 + 2 * i, static_cast<uint8_t>(k.text[i]));
+        for (size_t i = 0; i < k.text.size(); ++i)
+            Put16(s, at + 2 + 2 * i, static_cast<uint8_t>(k.text[i]));
         return 0x80000000u | static_cast<uint32_t>(at);
     };
     auto directory = [&](size_t at, size_t count, size_t named) {
@@ -106,7 +107,8 @@ std::string ResourceSection(const std::vector<Resource>& res, uint32_t rva,
             directory(nameDir, langs.size(), 0);
             for (size_t l = 0; l < langs.size(); ++l) {
                 Put32(s, nameDir + 16 + 8 * l, 1033);
-                Put32(s, nameDir + 16 + 8 * l + 4, static_cast<uint32_t>(entriesAt + 16 * langs[l]));
+                Put32(s, nameDir + 16 + 8 * l + 4,
+                      static_cast<uint32_t>(entriesAt + 16 * langs[l]));
             }
         }
     }
@@ -154,10 +156,12 @@ Pe BuildPe(bool pe64, const std::vector<Resource>& res) {
     Put32(b, opt + 60, 0x400);   // header size
     Put16(b, opt + 68, 2);
     Put32(b, dirs - 4, 16);
-    if (!res.empty()) Put32(b, dirs + 16, kRsrcRva), Put32(b, dirs + 20, static_cast<uint32_t>(rsrc.size()));
+    if (!res.empty())
+        Put32(b, dirs + 16, kRsrcRva), Put32(b, dirs + 20, static_cast<uint32_t>(rsrc.size()));
     const size_t sec = opt + optSize;
     b.replace(sec, 5, ".text");
-    Put32(b, sec + 8, 0x10), Put32(b, sec + 12, 0x1000), Put32(b, sec + 16, 0x200), Put32(b, sec + 20, 0x400);
+    Put32(b, sec + 8, 0x10), Put32(b, sec + 12, 0x1000), Put32(b, sec + 16, 0x200),
+        Put32(b, sec + 20, 0x400);
     b.replace(sec + 40, 5, ".rsrc");
     Put32(b, sec + 48, static_cast<uint32_t>(rsrc.size()));
     Put32(b, sec + 52, kRsrcRva);
@@ -185,24 +189,28 @@ TEST(PeVersion, ReadsFixedFileInfoOf32And64BitImages) {
         const PeVersionInfo info = ReadPeVersionInfo(pe.bytes);
         EXPECT_EQ(info.fileVersion, "5.1.2600.5504") << pe64;
         EXPECT_EQ(info.productVersion, "5.2.2600.5504") << pe64;
-        EXPECT_EQ(ReadPeVersionInfo(BuildPe(pe64, {Version(0xFFFFFFFF, 0xFFFF0000)}).bytes).fileVersion,
-                  "65535.65535.65535.0");
+        EXPECT_EQ(
+            ReadPeVersionInfo(BuildPe(pe64, {Version(0xFFFFFFFF, 0xFFFF0000)}).bytes).fileVersion,
+            "65535.65535.65535.0");
         if (const char* dir = std::getenv("VORNEL_PE_FIXTURE_DIR"))  // seeds for the fuzzer
-            std::ofstream(fs::path(dir) / (pe64 ? "tiny64.exe" : "tiny32.exe"), std::ios::binary) << pe.bytes;
+            std::ofstream(fs::path(dir) / (pe64 ? "tiny64.exe" : "tiny32.exe"), std::ios::binary)
+                << pe.bytes;
     }
 }
 
 TEST(PeVersion, PicksTheVersionResourceAmongOthers) {
     // Named entries precede numbered ones; the reader must still find type 16 and name 1.
-    EXPECT_EQ(ReadPeVersionInfo(BuildPe(false, {{{0, "MUI"}, {1, ""}, "x"}, Manifest(),
+    EXPECT_EQ(ReadPeVersionInfo(BuildPe(false, {{{0, "MUI"}, {1, ""}, "x"},
+                                                Manifest(),
                                                 Version(0x10002, 0x30004, {0, "ABC"}),
                                                 Version(0x20002, 0x30004)})
                                     .bytes)
                   .fileVersion,
               "2.2.3.4");
     // A version resource under another number than 1 is still the version resource.
-    EXPECT_EQ(ReadPeVersionInfo(BuildPe(true, {Version(0x10001, 0xE, {102, ""})}).bytes).fileVersion,
-              "1.1.0.14");
+    EXPECT_EQ(
+        ReadPeVersionInfo(BuildPe(true, {Version(0x10001, 0xE, {102, ""})}).bytes).fileVersion,
+        "1.1.0.14");
     SetLastErrorCode(0);
     EXPECT_EQ(ReadPeVersionInfo(BuildPe(true, {Manifest()}).bytes).fileVersion, "");
     EXPECT_EQ(GetLastErrorCode(), 1813u);
@@ -220,32 +228,34 @@ TEST(PeVersion, EveryTruncationGivesNothingUntilTheBlockIsWhole) {
 TEST(PeVersion, HostileFieldsGiveEmptyText) {
     const Pe good = BuildPe(false, {Version(0x10002, 0x30004)});
     const size_t root = good.rsrcAt, sections = 0x98 + 224;
-    auto with = [&good](std::initializer_list<std::pair<size_t, uint32_t>> patches, bool wide = true) {
+    auto with = [&good](std::initializer_list<std::pair<size_t, uint32_t>> patches,
+                        bool wide = true) {
         std::string b = good.bytes;
         for (auto [at, v] : patches) wide ? Put32(b, at, v) : Put16(b, at, v);
         return ReadPeVersionInfo(b).fileVersion;
     };
     ASSERT_EQ(with({}), "1.2.3.4");
-    EXPECT_EQ(with({{0x3C, 0xFFFFFFF0}}), "");                             // header beyond the end
-    EXPECT_EQ(with({{0x86, 0xFFFF}}, false), "");                         // 65535 sections
-    EXPECT_EQ(with({{0x94, 0xFFFF}}, false), "");                         // optional header too long
-    EXPECT_EQ(with({{0x98, 0x107}}, false), "");                          // unknown magic
+    EXPECT_EQ(with({{0x3C, 0xFFFFFFF0}}), "");     // header beyond the end
+    EXPECT_EQ(with({{0x86, 0xFFFF}}, false), "");  // 65535 sections
+    EXPECT_EQ(with({{0x94, 0xFFFF}}, false), "");  // optional header too long
+    EXPECT_EQ(with({{0x98, 0x107}}, false), "");   // unknown magic
     EXPECT_EQ(with({{root + 12, 0xFFFF}, {root + 14, 0xFFFF}}, false), "");  // endless entry lists
-    EXPECT_EQ(with({{root + 20, 0x80000000}}), "");                       // type directory is the root
-    EXPECT_EQ(with({{sections + 40 + 20, 0xFFFFFF00}}), "");              // raw data past the end
-    EXPECT_EQ(with({{0x98 + 96 + 16, 0xFFFFFFF8}}), "");                  // rsrc RVA wraps 4 GiB
+    EXPECT_EQ(with({{root + 20, 0x80000000}}), "");           // type directory is the root
+    EXPECT_EQ(with({{sections + 40 + 20, 0xFFFFFF00}}), "");  // raw data past the end
+    EXPECT_EQ(with({{0x98 + 96 + 16, 0xFFFFFFF8}}), "");      // rsrc RVA wraps 4 GiB
     EXPECT_EQ(with({{sections + 40 + 12, 0xFFFFF000}}), "");
     // Section data cut short before the block ends: the rest would be zeros in memory.
-    EXPECT_EQ(with({{sections + 40 + 16, static_cast<uint32_t>(good.lastBlobEnd - root - 4)}}), "");              // rsrc RVA near 4 GiB
+    EXPECT_EQ(with({{sections + 40 + 16, static_cast<uint32_t>(good.lastBlobEnd - root - 4)}}),
+              "");  // rsrc RVA near 4 GiB
     // The data entry follows the three directories; point it away, then lie about sizes.
     const size_t entry = root + 16 + 8 + 16 + 8 + 16 + 8;
     EXPECT_EQ(with({{entry, 0xFFFFFFF0}}), "");
     EXPECT_EQ(with({{entry + 4, 10}}), "");
     EXPECT_EQ(with({{entry + 4, 0xFFFFFFFF}}), "1.2.3.4");  // the block's own length caps it
     const size_t block = good.lastBlobEnd - 92;
-    EXPECT_EQ(with({{block, 20}}, false), "");                   // block shorter than its key
-    EXPECT_EQ(with({{block + 2, 10}}, false), "");               // value too short to be the info
-    EXPECT_EQ(with({{block + 40, 0xFEEF04BC}}), "");             // wrong signature
+    EXPECT_EQ(with({{block, 20}}, false), "");        // block shorter than its key
+    EXPECT_EQ(with({{block + 2, 10}}, false), "");    // value too short to be the info
+    EXPECT_EQ(with({{block + 40, 0xFEEF04BC}}), "");  // wrong signature
 }
 
 TEST(PeVersion, RealImagesShippedByDebianPackages) {
@@ -253,7 +263,8 @@ TEST(PeVersion, RealImagesShippedByDebianPackages) {
     // StringFileInfo says in "FileVersion", not anything the reader computed.
     EXPECT_EQ(PeFileVersion(test::TestData("pe/versioned-32.exe")), "1.1.0.14");
     EXPECT_EQ(PeFileVersion(test::TestData("pe/versioned-64.exe")), "1.1.0.14");
-    EXPECT_EQ(ReadPeVersionInfoFile(test::TestData("pe/versioned-64.exe")).productVersion, "1.1.0.14");
+    EXPECT_EQ(ReadPeVersionInfoFile(test::TestData("pe/versioned-64.exe")).productVersion,
+              "1.1.0.14");
     SetLastErrorCode(0);
     EXPECT_EQ(PeFileVersion(test::TestData("pe/unversioned-32.exe")), "");
     EXPECT_EQ(GetLastErrorCode(), 1813u);  // a manifest but no version resource
@@ -279,8 +290,9 @@ TEST(PeVersion, FilesThatAreNotImages) {
     const fs::path fifo = dir.path() / "pipe.dll";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(PeFileVersion(fifo), "");
-    EXPECT_EQ(PeFileVersion(dir.Write("ok.dll", BuildPe(true, {Version(0x60001, 0x1DB10000)}).bytes)),
-              "6.1.7601.0");
+    EXPECT_EQ(
+        PeFileVersion(dir.Write("ok.dll", BuildPe(true, {Version(0x60001, 0x1DB10000)}).bytes)),
+        "6.1.7601.0");
 }
 
 }  // namespace

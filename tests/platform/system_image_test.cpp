@@ -18,11 +18,11 @@ class SystemImageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_.Write("secret.txt", "outside");
-        for (const char* f : {"WiNdOwS/System32/DRIVERS/Foo.SYS", "WiNdOwS/inf/oem3.INF",
-                              "WiNdOwS/inf/OEM10.inf", "WiNdOwS/inf/readme.txt",
-                              "WiNdOwS/inf/Other/x.inf", "WiNdOwS/System32/CONFIG/system",
-                              "WiNdOwS/System32/CONFIG/Software", "Program Files/App/app.exe",
-                              "Главное меню/Ünïcödé.lnk"})
+        for (const char* f :
+             {"WiNdOwS/System32/DRIVERS/Foo.SYS", "WiNdOwS/inf/oem3.INF", "WiNdOwS/inf/OEM10.inf",
+              "WiNdOwS/inf/readme.txt", "WiNdOwS/inf/Other/x.inf", "WiNdOwS/System32/CONFIG/system",
+              "WiNdOwS/System32/CONFIG/Software", "Program Files/App/app.exe",
+              "Главное меню/Ünïcödé.lnk"})
             dir_.Write(std::string("root/") + f, "data");
     }
     fs::path Root() const { return dir_.path() / "root"; }
@@ -44,13 +44,17 @@ TEST_F(SystemImageTest, EveryPathFormFindsTheSameFileWithoutRegardToCase) {
     EXPECT_EQ(image.HiveFile("SAM"), std::nullopt);
 
     const fs::path sys = Host("WiNdOwS/System32/DRIVERS/Foo.SYS");
-    for (const char* p : {"C:\\WINDOWS\\system32\\drivers\\foo.sys", "c:/windows/SYSTEM32/Drivers/FOO.sys",
-                          "%SystemRoot%\\system32\\drivers\\foo.sys", "%WINDIR%\\system32\\drivers\\foo.sys",
-                          "\\SystemRoot\\System32\\drivers\\foo.sys", "\\??\\C:\\Windows\\System32\\drivers\\foo.sys",
-                          "\\\\?\\c:\\windows\\system32\\drivers\\foo.sys", "\\\\.\\C:\\windows\\system32\\drivers\\foo.sys",
-                          "\\WINDOWS\\system32\\\\drivers\\.\\foo.sys"})
+    for (const char* p :
+         {"C:\\WINDOWS\\system32\\drivers\\foo.sys", "c:/windows/SYSTEM32/Drivers/FOO.sys",
+          "%SystemRoot%\\system32\\drivers\\foo.sys", "%WINDIR%\\system32\\drivers\\foo.sys",
+          "\\SystemRoot\\System32\\drivers\\foo.sys",
+          "\\??\\C:\\Windows\\System32\\drivers\\foo.sys",
+          "\\\\?\\c:\\windows\\system32\\drivers\\foo.sys",
+          "\\\\.\\C:\\windows\\system32\\drivers\\foo.sys",
+          "\\WINDOWS\\system32\\\\drivers\\.\\foo.sys"})
         EXPECT_EQ(image.Resolve(p), sys) << p;
-    EXPECT_EQ(image.Resolve(std::string("C:\\windows\\inf\\oem3.inf") + '\0' + "junk"), Host("WiNdOwS/inf/oem3.INF"));
+    EXPECT_EQ(image.Resolve(std::string("C:\\windows\\inf\\oem3.inf") + '\0' + "junk"),
+              Host("WiNdOwS/inf/oem3.INF"));
     EXPECT_EQ(image.Resolve("C:\\"), Root());
     EXPECT_EQ(image.Resolve("c:\\главное МЕНЮ\\üNÏCÖDÉ.LNK"), Host("Главное меню/Ünïcödé.lnk"));
 
@@ -59,8 +63,9 @@ TEST_F(SystemImageTest, EveryPathFormFindsTheSameFileWithoutRegardToCase) {
     EXPECT_FALSE(image.IsFolder("C:\\Windows\\Inf\\oem10.inf"));
 
     SetLastErrorCode(0);
-    for (const char* p : {"D:\\WINDOWS\\inf\\oem3.inf", "oem3.inf", "C:oem3.inf", "C:",
-                          "\\\\server\\C$\\WINDOWS\\inf\\oem3.inf", "\\Device\\HarddiskVolume1\\WINDOWS"})
+    for (const char* p :
+         {"D:\\WINDOWS\\inf\\oem3.inf", "oem3.inf", "C:oem3.inf",
+          "C:", "\\\\server\\C$\\WINDOWS\\inf\\oem3.inf", "\\Device\\HarddiskVolume1\\WINDOWS"})
         EXPECT_FALSE(image.Exists(p)) << p;
     EXPECT_FALSE(image.Exists("C:\\WINDOWS\\inf\\missing.inf"));
     EXPECT_EQ(GetLastErrorCode(), 2u);
@@ -77,8 +82,8 @@ TEST_F(SystemImageTest, DotsAndBlanksAreNormalisedAsWindowsDoes) {
     const SystemImage image(Root());
     const fs::path inf = Host("WiNdOwS/inf/oem3.INF");
     EXPECT_EQ(image.Resolve("C:\\WINDOWS\\nosuch\\..\\inf\\oem3.inf"), inf);  // ".." is lexical
-    EXPECT_EQ(image.Resolve("C:\\WINDOWS. \\inf..\\oem3.inf. ."), inf);      // trailing dots, blanks
-    EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS.\\inf\\oem3.inf"));          // verbatim: no trimming
+    EXPECT_EQ(image.Resolve("C:\\WINDOWS. \\inf..\\oem3.inf. ."), inf);  // trailing dots, blanks
+    EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS.\\inf\\oem3.inf"));    // verbatim: no trimming
     EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS\\..\\WINDOWS\\inf"));
     EXPECT_FALSE(image.Exists("\\SystemRoot\\..\\WINDOWS\\inf"));
     EXPECT_FALSE(image.Exists("C:\\WINDOWS\\...\\inf"));
@@ -89,9 +94,9 @@ TEST_F(SystemImageTest, DotsAndBlanksAreNormalisedAsWindowsDoes) {
     EXPECT_EQ(SystemImage(Root()).Resolve("\\\\?\\C:\\odd."), Host("odd."));
 
     // ".." never climbs above the root, however it is spelled.
-    for (const char* p : {"C:\\..\\secret.txt", "C:\\..\\WINDOWS\\inf\\oem3.inf", "C:\\WINDOWS\\..\\..\\secret.txt",
-                          "%SystemRoot%\\..\\..\\secret.txt", "\\SystemRoot\\..\\..\\secret.txt",
-                          "C:/../root/../secret.txt"})
+    for (const char* p : {"C:\\..\\secret.txt", "C:\\..\\WINDOWS\\inf\\oem3.inf",
+                          "C:\\WINDOWS\\..\\..\\secret.txt", "%SystemRoot%\\..\\..\\secret.txt",
+                          "\\SystemRoot\\..\\..\\secret.txt", "C:/../root/../secret.txt"})
         EXPECT_FALSE(image.Exists(p)) << p;
 }
 
@@ -105,7 +110,7 @@ TEST_F(SystemImageTest, SymbolicLinksCountOnlyInsideTheRoot) {
     Link("missing", "WiNdOwS/dangling");
     Link("loop2", "WiNdOwS/loop1");
     Link("loop1", "WiNdOwS/loop2");
-    Link("inf", "WiNdOwS/alias");                 // inside: fine
+    Link("inf", "WiNdOwS/alias");                   // inside: fine
     Link("../../Program Files", "WiNdOwS/inf/pf");  // inside by a detour
     fs::create_directory_symlink(Root(), dir_.path() / "via-link");
 
@@ -120,8 +125,7 @@ TEST_F(SystemImageTest, SymbolicLinksCountOnlyInsideTheRoot) {
         const auto names = image.List("C:\\windows");
         ASSERT_TRUE(names);
         for (const ImageEntry& e : *names)
-            EXPECT_TRUE(e.name == "alias" || e.name == "inf" || e.name == "System32")
-                << e.name;
+            EXPECT_TRUE(e.name == "alias" || e.name == "inf" || e.name == "System32") << e.name;
     }
 }
 
