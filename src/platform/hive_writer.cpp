@@ -408,6 +408,9 @@ bool WriteHive(const RegistryStore& src, KeyId from, const fs::path& out, std::s
         return false;
     };
     if (!from) return fail("the source key does not exist");
+    std::error_code ec;
+    if (out.has_parent_path() && !fs::is_directory(out.parent_path(), ec))
+        return fail("no such folder " + out.parent_path().string());
 
     ScratchDir scratch;
     std::string tmpl = (fs::temp_directory_path() / "vornel-hive-XXXXXX").string();

@@ -242,7 +242,7 @@ TEST_F(HiveRoundTrip, WritingIsRepeatableAndRefusesWhatAHiveCannotHold) {
     huge.SetValue(huge.CreatePath("K"), {"v", kRegBinary, std::string(1000000, 'x')});
     EXPECT_FALSE(WriteHive(huge, huge.Walk(huge.Root(), "K"), dir.path() / "huge", &error));
     EXPECT_NE(error.find("1000000 bytes"), std::string::npos) << error;
-    EXPECT_FALSE(WriteHive(*source_, source_->Root(), dir.path() / "no" / "such" / "dir", &error));
+    EXPECT_FALSE(WriteHive(small, small.Root(), dir.path() / "no" / "such" / "dir", &error));
     EXPECT_NE(error.find("no/such/dir"), std::string::npos) << error;
 }
 
