@@ -136,7 +136,7 @@ int64_t InfReader::SectionText(const fs::path& file, std::string_view section,
             }
         }
         ReportError("mGeneral", "mP_GetPrivateProfileSection", number, description,
-                    file.string() + " [" + text::Cp1252ToUtf8(section) + "]");
+                    file.string() + " [" + platform::AnsiToUtf8(section) + "]");
     } catch (...) {
         ReportError("mGeneral", "mP_GetPrivateProfileSection", file.string());
     }
@@ -169,14 +169,14 @@ void InfReader::InstallSectionFiles(const fs::path& inf, std::string_view sectio
         else if (IsInfSection(name + ".NT", inf))
             name += ".NT";
     }
-    out.section = text::Cp1252ToUtf8(name);
+    out.section = platform::AnsiToUtf8(name);
     std::vector<std::string> passes{name};
     if (os_.bNT) {
         std::string text;
         SectionText(inf, name, text);
         if (text.size() < 2 || AnsiIFind(text, "CopyFiles") == std::string::npos) return;
         passes.push_back(name + ".CoInstallers");
-        out.coInstallers = text::Cp1252ToUtf8(passes.back());
+        out.coInstallers = platform::AnsiToUtf8(passes.back());
     }
     // A section read once gives the same names every time: each is read only once.
     std::unordered_set<std::string> read;
@@ -252,39 +252,46 @@ void InfReader::WholeFileFiles(const fs::path& inf, const std::string& text, Fil
     for (const std::string& file : singles) list.Add(file);
 }
 
-void InfReader::CommonTail(const fs::path& inf, const std::string& text, FileList& list) {
-    const uint32_t size = BufferSize(inf);
-    for (const char* key : {"CatalogFile", "CatalogFile.NT"}) {
-        const std::string cat = profile_.GetInfString("Version", key, "0", inf, size);
-        if (cat.size() > 2) list.Add(cat);
-    }
-    const std::string layout = profile_.GetInfString("Version", "LayoutFile", "0", inf, size);
-    if (layout.size() >= 3)
-        for (std::string_view piece : SplitView(layout, ',')) list.Add(text::Trim(piece));
-
-    // "Include=" anywhere in the text, comment lines too; the names run to the end of the
-    // line or to a "; comment". One directive per line: the rest of a line is read once.
-    static constexpr std::string_view kInclude = "Include";
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const void* hit = std::memchr(text.data() + pos, '=', text.size() - pos);
-        if (!hit) break;
-        const size_t eq = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
-        size_t k = eq;
-        while (k > 0 && IsBlank(text[k - 1])) --k;
-        if (k < kInclude.size() ||
-            !AnsiIEquals(std::string_view(text).substr(k - kInclude.size(), kInclude.size()),
-                         kInclude)) {
-            pos = eq + 1;
-            continue;
+void InfReader::CommonTail(const fs::path& inf,
+                           const std::shared_ptr<const platform::ProfileFile>& file,
+                           FileList& list) {
+    if (file != tailFile_) {
+        tailNames_.clear();
+        const uint32_t size = BufferSize(inf);
+        for (const char* key : {"CatalogFile", "CatalogFile.NT"}) {
+            std::string cat = profile_.GetInfString("Version", key, "0", inf, size);
+            if (cat.size() > 2) tailNames_.push_back(std::move(cat));
         }
-        size_t next = 0;
-        const size_t end = platform::ProfileLineEnd(text, eq + 1, next);
-        const std::string_view rest =
-            platform::CutInfComment(std::string_view(text).substr(eq + 1, end - eq - 1));
-        for (std::string_view piece : SplitView(rest, ',')) list.Add(text::Trim(piece));
-        pos = next;
+        const std::string layout = profile_.GetInfString("Version", "LayoutFile", "0", inf, size);
+        if (layout.size() >= 3)
+            for (std::string_view piece : SplitView(layout, ','))
+                tailNames_.push_back(text::Trim(piece));
+
+        // "Include=" anywhere in the text, comment lines too; the names run to the end of
+        // the line or to a "; comment". One directive per line: the rest of a line is read
+        // once.
+        static constexpr std::string_view kInclude = "Include";
+        const std::string_view text = file->Text();
+        size_t pos = 0;
+        while (pos < text.size()) {
+            const size_t eq = platform::FindByteNear(text, pos, '=');
+            if (eq == std::string_view::npos) break;
+            size_t k = eq;
+            while (k > 0 && IsBlank(text[k - 1])) --k;
+            if (k < kInclude.size() ||
+                !AnsiIEquals(text.substr(k - kInclude.size(), kInclude.size()), kInclude)) {
+                pos = eq + 1;
+                continue;
+            }
+            size_t next = 0;
+            const size_t end = platform::ProfileLineEnd(text, eq + 1, next);
+            const std::string_view rest = platform::CutInfComment(text.substr(eq + 1, end - eq - 1));
+            for (std::string_view piece : SplitView(rest, ',')) tailNames_.push_back(text::Trim(piece));
+            pos = next;
+        }
+        tailFile_ = file;
     }
+    for (const std::string& name : tailNames_) list.Add(name);
 }
 
 InfScrape InfReader::Scrape(int method, const fs::path& inf, std::string_view installSection) {
@@ -323,8 +330,8 @@ InfScrape InfReader::Scrape(int method, const fs::path& inf, std::string_view in
                 throw VlxError(5, "Invalid procedure call or argument");
         }
         out.methodFound = !list.Empty();
-        CommonTail(inf, text, list);
-        out.files = text::Cp1252ToUtf8(list.Text());
+        CommonTail(inf, open.file, list);
+        out.files = platform::AnsiToUtf8(list.Text());
         out.ok = true;
     } catch (...) {
         ReportError("mTQZUtili", "p_ScrapeInfDoTheRealWork", inf.string());
@@ -342,7 +349,7 @@ int64_t InfReader::mP_GetPrivateProfileSection(const fs::path& file, std::string
                                                std::string& text) {
     std::string ansi;
     const int64_t count = SectionText(file, text::Utf8ToCp1252(section), ansi);
-    text = text::Cp1252ToUtf8(ansi);
+    text = platform::AnsiToUtf8(ansi);
     return count;
 }
 
@@ -352,7 +359,7 @@ bool InfReader::mP_IsInfSection(std::string_view name, const fs::path& inf) {
 
 std::string InfReader::mP_GetFileText(const fs::path& file) {
     const auto open = profile_.Open(file);
-    return open.file ? text::Cp1252ToUtf8(open.file->Text()) : std::string();
+    return open.file ? platform::AnsiToUtf8(open.file->Text()) : std::string();
 }
 
 }  // namespace vornel::inf

@@ -7,8 +7,10 @@
 // so lengths it tests count that code page's characters.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "inf/inf_text.h"
 #include "platform/profile_reader.h"
@@ -67,13 +69,18 @@ private:
     void SourceDisksFiles(const std::filesystem::path& inf, FileList& list);
     void WholeFileFiles(const std::filesystem::path& inf, const std::string& text,
                         FileList& list);
-    void CommonTail(const std::filesystem::path& inf, const std::string& text, FileList& list);
+    void CommonTail(const std::filesystem::path& inf,
+                    const std::shared_ptr<const platform::ProfileFile>& file, FileList& list);
     void AddSectionFiles(const std::filesystem::path& inf, std::string_view section, int method,
                          FileList& list);
     uint32_t BufferSize(const std::filesystem::path& file);
 
     platform::ProfileReader& profile_;
     InfOsFlags os_;
+    // The common tail of the last INF read: a scan tries up to three methods in a row on
+    // the same file, and the tail is the same for each.
+    std::shared_ptr<const platform::ProfileFile> tailFile_;
+    std::vector<std::string> tailNames_;
 };
 
 }  // namespace vornel::inf

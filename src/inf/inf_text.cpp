@@ -116,16 +116,42 @@ std::string FileList::Fold(std::string_view s) const {
     return ansi_ ? platform::AnsiUpperString(s) : FoldNameCase(s);
 }
 
+bool FileList::SameName(std::string_view a, std::string_view b) const {
+    if (ansi_ || (IsAscii(a) && IsAscii(b)))
+        return a.size() == b.size() && platform::AnsiIEquals(a, b);
+    return FoldNameCase(a) == FoldNameCase(b);
+}
+
+bool FileList::Contains(std::string_view item) {
+    if (entries_.size() < kHashFrom) {
+        for (const auto& [at, len] : entries_)
+            if (SameName(std::string_view(text_).substr(at, len), item)) return true;
+        return false;
+    }
+    if (seen_.empty())
+        for (const auto& [at, len] : entries_) seen_.insert(Fold(std::string_view(text_).substr(at, len)));
+    return seen_.count(Fold(item)) != 0;
+}
+
 void FileList::Add(std::string_view item) {
     if (item.empty()) return;
     if (!text_.empty()) {
-        if (seen_.count(Fold(item))) return;
+        if (Contains(item)) return;
         if (!text::EndsWith(text_, sep_)) text_.append(sep_);
     }
+    const size_t start = text_.size();
     text_.append(item);
     // The list's entries are what splitting it at the separator gives, so an item holding
     // the separator adds each of its pieces.
-    for (const std::string& piece : text::Split(item, sep_)) seen_.insert(Fold(piece));
+    size_t at = start;
+    for (;;) {
+        const size_t next = sep_.empty() ? std::string::npos : text_.find(sep_, at);
+        const size_t end = next == std::string::npos ? text_.size() : next;
+        entries_.emplace_back(at, end - at);
+        if (!seen_.empty()) seen_.insert(Fold(std::string_view(text_).substr(at, end - at)));
+        if (next == std::string::npos) break;
+        at = next + sep_.size();
+    }
 }
 
 }  // namespace vornel::inf

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace vornel::inf {
 
@@ -48,12 +50,18 @@ public:
     bool Empty() const { return text_.empty(); }
 
 private:
+    // Lists of a few dozen names are searched in place; longer ones through a hash set.
+    static constexpr size_t kHashFrom = 48;
+
     std::string Fold(std::string_view s) const;
+    bool SameName(std::string_view a, std::string_view b) const;
+    bool Contains(std::string_view item);
 
     std::string text_;
     std::string sep_;
     bool ansi_;
-    std::unordered_set<std::string> seen_;  // folded entries
+    std::vector<std::pair<size_t, size_t>> entries_;  // offset and length in text_
+    std::unordered_set<std::string> seen_;            // folded entries, once hashed
 };
 
 }  // namespace vornel::inf

@@ -1,5 +1,6 @@
 #include "platform/profile_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/profile_text.h"
@@ -31,7 +32,45 @@ const char* FindLineBreak(const char* p, const char* end) {
     while (p < end && *p != '\n' && *p != '\r') ++p;
     return p;
 }
+// UTF-16LE to Windows-1252 as WideCharToMultiByte does it: '?' for a character the code
+// page lacks (one for a surrogate pair); an odd final byte is dropped.
+std::string Utf16LeToAnsi(std::string_view bytes) {
+    std::string out(bytes.size() / 2, '\0');
+    size_t n = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const char32_t u = static_cast<unsigned char>(bytes[i]) |
+                           (static_cast<char32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
+        if (u < 0x80) {
+            out[n++] = static_cast<char>(u);
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
+            const unsigned lo = static_cast<unsigned char>(bytes[i + 3]);
+            if (lo >= 0xDC && lo <= 0xDF) i += 2;  // the pair is one character
+        }
+        const int c = text::CodePointToCp1252(u);
+        out[n++] = c < 0 ? '?' : static_cast<char>(c);
+    }
+    out.resize(n);
+    return out;
+}
+
 }  // namespace
+
+size_t FindByteNear(std::string_view text, size_t from, char c) {
+    const uint64_t pattern = 0x0101010101010101ULL * static_cast<unsigned char>(c);
+    const char* p = text.data() + std::min(from, text.size());
+    const char* const end = text.data() + text.size();
+    while (end - p >= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        if (ZeroBytes(v ^ pattern)) break;
+        p += 8;
+    }
+    for (; p < end; ++p)
+        if (*p == c) return static_cast<size_t>(p - text.data());
+    return std::string_view::npos;
+}
 
 size_t ProfileLineEnd(std::string_view text, size_t from, size_t& next) {
     const char* const begin = text.data();
@@ -47,39 +86,44 @@ size_t ProfileLineEnd(std::string_view text, size_t from, size_t& next) {
     return static_cast<size_t>(p - begin);
 }
 
-ProfileFile::ProfileFile(std::string_view bytes) : storedSize_(bytes.size()) {
+ProfileFile::ProfileFile(std::string bytes) : storedSize_(bytes.size()) {
     if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
         utf16_ = true;
-        text_ = text::Utf8ToCp1252(text::Utf16LeToUtf8(bytes.substr(2)), '?');
+        text_ = Utf16LeToAnsi(std::string_view(bytes).substr(2));
     } else {
-        text_.assign(bytes);
+        text_ = std::move(bytes);
     }
     hasNul_ = std::memchr(text_.data(), '\0', text_.size()) != nullptr;
     Parse();
 }
 
 void ProfileFile::Parse() {
+    // Headers are found by their '[' rather than line by line: a '[' that starts its line
+    // (blanks aside) opens a section.
     const std::string_view t = text_;
     size_t pos = 0;
     while (pos < t.size()) {
-        size_t next = 0;
-        const size_t end = ProfileLineEnd(t, pos, next);
-        size_t b = pos;
-        while (b < end && IsProfileBlank(t[b])) ++b;
-        if (b < end && t[b] == '[') {
-            if (!sections_.empty()) sections_.back().bodyEnd = pos;
-            const std::string_view line = TrimProfileBlanks(t.substr(b, end - b));
-            std::string_view name = line.substr(1);
-            const size_t close = name.find(']');
-            if (close != std::string_view::npos) name = name.substr(0, close);
-            name = TrimProfileBlanks(name);
-            Section s;
-            s.nameBegin = name.empty() ? b + 1 : static_cast<size_t>(name.data() - t.data());
-            s.nameLen = name.size();
-            s.bodyBegin = next;
-            s.bodyEnd = t.size();
-            sections_.push_back(s);
+        const void* hit = std::memchr(t.data() + pos, '[', t.size() - pos);
+        if (!hit) break;
+        const size_t b = static_cast<size_t>(static_cast<const char*>(hit) - t.data());
+        size_t lineStart = b;
+        while (lineStart > 0 && IsProfileBlank(t[lineStart - 1])) --lineStart;
+        if (lineStart > 0 && t[lineStart - 1] != '\n' && t[lineStart - 1] != '\r') {
+            pos = b + 1;
+            continue;
         }
+        size_t next = 0;
+        const size_t end = ProfileLineEnd(t, b, next);
+        if (!sections_.empty()) sections_.back().bodyEnd = lineStart;
+        std::string_view name = TrimProfileBlanks(t.substr(b + 1, end - b - 1));
+        const size_t close = name.find(']');
+        if (close != std::string_view::npos) name = TrimProfileBlanks(name.substr(0, close));
+        Section s;
+        s.nameBegin = name.empty() ? b + 1 : static_cast<size_t>(name.data() - t.data());
+        s.nameLen = name.size();
+        s.bodyBegin = next;
+        s.bodyEnd = t.size();
+        sections_.push_back(s);
         pos = next;
     }
     lines_.resize(sections_.size());

@@ -28,7 +28,7 @@ public:
 
     // bytes: the file as stored. A file starting with FF FE is UTF-16LE and is converted to
     // Windows-1252 ('?' for characters the code page lacks); other bytes are kept as they are.
-    explicit ProfileFile(std::string_view bytes);
+    explicit ProfileFile(std::string bytes);
     ProfileFile(const ProfileFile&) = delete;
     ProfileFile& operator=(const ProfileFile&) = delete;
 
@@ -77,5 +77,9 @@ private:
 // (or text.size()) and sets `next` to the start of the following line. Lines end at
 // CR LF, LF or a lone CR.
 size_t ProfileLineEnd(std::string_view text, size_t from, size_t& next);
+
+// The position of the next `c` at or after `from`, or npos: memchr without its call cost,
+// for bytes that occur every few dozen characters.
+size_t FindByteNear(std::string_view text, size_t from, char c);
 
 }  // namespace vornel::platform

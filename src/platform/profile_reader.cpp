@@ -84,15 +84,15 @@ std::string ClipProfileValue(std::string_view whole, uint32_t size) {
     return std::string(whole);
 }
 
-std::string ClipProfileList(std::string_view whole, uint32_t size) {
+std::string ClipProfileList(std::string whole, uint32_t size) {
     if (size < 2 || whole.empty()) return {};
     // The buffer needs the list and one more NUL; a list that only just fits is treated
     // as cut, as Windows does.
     if (whole.size() + 1 >= size) {
         SetLastErrorCode(win::kMoreData);
-        return std::string(whole.substr(0, size - 2));
+        whole.resize(size - 2);
     }
-    return std::string(whole);
+    return whole;
 }
 
 namespace {
@@ -148,9 +148,9 @@ ProfileOpen ProfileReader::Open(const fs::path& file) {
     struct stat st {};
     e.open.status = ReadProfileBytes(file, bytes, st, e.open.why);
     if (e.open.status == ProfileStatus::Ok) {
-        e.open.file = std::make_shared<const ProfileFile>(bytes);
+        e.open.file = std::make_shared<const ProfileFile>(std::move(bytes));
         e.mtimeNs = MtimeNs(st);
-        e.size = bytes.size();
+        e.size = e.open.file->StoredSize();
         ++parses_;
         const uint64_t cost = e.open.file->Text().size();
         if (cachedBytes_ + cost > cacheLimit_) Clear();

@@ -115,6 +115,6 @@ private:
 std::string ClipProfileValue(std::string_view whole, uint32_t size);
 // A NUL-ended list (`whole` without the final extra NUL): the characters before the
 // returned count; a list that does not fit with room to spare is cut to size-2.
-std::string ClipProfileList(std::string_view whole, uint32_t size);
+std::string ClipProfileList(std::string whole, uint32_t size);
 
 }  // namespace vornel::platform

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "support/text.h"
+
 namespace vornel::platform {
 
 namespace {
@@ -63,6 +65,12 @@ std::string AnsiUpperString(std::string_view s) {
     std::string r(s);
     for (char& c : r) c = AnsiUpper(c);
     return r;
+}
+
+std::string AnsiToUtf8(std::string_view ansi) {
+    for (char c : ansi)
+        if (static_cast<unsigned char>(c) >= 0x80) return text::Cp1252ToUtf8(ansi);
+    return std::string(ansi);
 }
 
 std::string_view StripOuterQuotes(std::string_view value) {

@@ -22,6 +22,9 @@ bool AnsiIEquals(std::string_view a, std::string_view b);
 size_t AnsiIFind(std::string_view hay, std::string_view needle, size_t from = 0);
 std::string AnsiUpperString(std::string_view s);
 
+// Windows-1252 text to UTF-8, quick for the usual all-ASCII text.
+std::string AnsiToUtf8(std::string_view ansi);
+
 // GetPrivateProfileString's rule: one pair of matching outer quotes ("..." or '...') is
 // removed from a value of two or more characters.
 std::string_view StripOuterQuotes(std::string_view value);
