@@ -111,6 +111,13 @@ size_t Depth(pugi::xml_node top) {
     return max;
 }
 
+int CountRoots(const pugi::xml_document& doc) {
+    int roots = 0;
+    for (pugi::xml_node child : doc.children())
+        if (child.type() == pugi::node_element) ++roots;
+    return roots;
+}
+
 }  // namespace
 
 unsigned LoadOptions() {
@@ -173,6 +180,11 @@ bool LoadXmlFile(pugi::xml_document& doc, const std::filesystem::path& file, Par
                                                           : "The system cannot locate the object specified.";
         return false;
     }
+    // pugixml reads into a buffer it parses in place, which saves a copy of a large file;
+    // only a failure reads the bytes again to say where it lies.
+    report = ParseReport{};
+    const pugi::xml_parse_result result = doc.load_file(file.c_str(), LoadOptions());
+    if (result && CountRoots(doc) == 1) return true;
     if (!platform::ReadWholeFile(file, bytes, &why)) {
         report = ParseReport{};
         doc.reset();

@@ -160,7 +160,9 @@ bool ReadDriverDocument(const fs::path& file, std::vector<DriverRecord>& records
     pugi::xml_document doc;
     cCDOMUtility dom;
     if (!dom.ValidateFreeThreadedDOMDocument(doc, file.string(), errorText, false)) return false;
-    for (pugi::xml_node device : DeviceElements(doc)) {
+    const std::vector<pugi::xml_node> devices = DeviceElements(doc);
+    records.reserve(devices.size());
+    for (pugi::xml_node device : devices) {
         DriverRecord r;
         mP_FillDriverDataStruct(device, r);
         records.push_back(std::move(r));
