@@ -27,7 +27,7 @@ function(vornel_tests name)
   if(NOT sources)
     return()
   endif()
-  add_executable(tests-${name} ${sources} ${PROJECT_SOURCE_DIR}/tests/test_support.cpp
+  add_executable(tests-${name} ${sources} ${PROJECT_SOURCE_DIR}/tests/test_support.cpp ${PROJECT_SOURCE_DIR}/tests/pe_builder.cpp
     ${PROJECT_SOURCE_DIR}/tests/store_factory.cpp)
   foreach(m IN LISTS ARGN)
     target_link_libraries(tests-${name} PRIVATE vornel_${m})

@@ -1,0 +1,189 @@
+#include "scan/driver_version.h"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "platform/pe_version.h"
+#include "platform/profile_reader.h"
+#include "platform/system_image.h"
+#include "support/text.h"
+#include "support/vlx_error.h"
+
+namespace vornel {
+
+namespace {
+constexpr const char* kModule = "mDrivers";
+// The profile reader's buffer for a DriverVer answer, in characters.
+constexpr uint32_t kDriverVerBuffer = 32;
+
+std::optional<std::filesystem::path> HostPath(const ScanContext& ctx, const std::string& windowsPath) {
+    if (!ctx.image || windowsPath.empty()) return std::nullopt;
+    return ctx.image->Resolve(windowsPath);
+}
+
+// The modification date of a file of the installation; nullopt when it cannot be read.
+std::optional<CivilDate> FileDateOf(const ScanContext& ctx, const std::string& windowsPath) {
+    if (!ctx.image || windowsPath.empty()) return std::nullopt;
+    const auto facts = ctx.image->Stat(windowsPath);
+    if (!facts || facts->folder) return std::nullopt;
+    return DateOfTime(facts->modified);
+}
+
+std::vector<std::string> InstallFiles(const DriverRecord& r) {
+    std::vector<std::string> files;
+    for (auto& f : text::Split(r.InfInstallFiles, "|"))
+        if (!f.empty()) files.push_back(std::move(f));
+    return files;
+}
+
+bool NineX(const ScanContext& ctx) { return ctx.info.bWin9x && !ctx.info.bNT; }
+
+// The registry text of a value that has data; empty otherwise.
+std::string RegText(ScanContext& ctx, const std::string& key, const char* value) {
+    if (key.empty()) return {};
+    return ctx.reg.GetText(hkey::kLocalMachine, key, value);
+}
+
+// DriverVer of one section, the buffer rules of the profile functions applied; the
+// default "0" when the INF or the entry is not there.
+std::string DriverVer(ScanContext& ctx, const std::optional<std::filesystem::path>& inf, std::string_view section) {
+    if (!inf) return "0";
+    return ctx.profiles.GetInfString(section, "DriverVer", "0", *inf, kDriverVerBuffer);
+}
+
+std::string AfterSemicolon(std::string s) {
+    const size_t at = s.find(';');
+    return at == std::string::npos ? s : s.substr(at + 1);
+}
+}  // namespace
+
+void SplitDriverVer(std::string_view driverVer, std::string& date, std::string& version) {
+    const size_t comma = driverVer.find(',');
+    date = NormalizeDate(text::Trim(driverVer.substr(0, comma)));
+    if (comma != std::string_view::npos) version = text::Trim(driverVer.substr(comma + 1));
+}
+
+std::string DatePart(std::string_view dateTime) {
+    const size_t blank = dateTime.find(' ');
+    return NormalizeDate(dateTime.substr(0, blank));
+}
+
+bool p_IsNewerVersion(std::string_view current, std::string_view candidate) {
+    return Guarded(kModule, "p_IsNewerVersion", false, [&] { return CompareVersions(candidate, current) > 0; });
+}
+
+void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r) {
+    GuardedRun(kModule, "p_GetDriverVersion", [&] {
+        const auto inf = HostPath(ctx, r.InfFile);
+
+        // 1, 2: DriverVer of the install section, else of [Version]. An answer shorter than
+        // three characters (the default "0") counts as absent.
+        std::string answer = DriverVer(ctx, inf, r.InfSection + r.InfSectionExt);
+        int16_t code = versioning::kInstallSection;
+        if (answer.size() < 3) {
+            answer = DriverVer(ctx, inf, "Version");
+            code = versioning::kVersionSection;
+        }
+        if (answer.size() >= 3) {
+            SplitDriverVer(text::Cp1252ToUtf8(answer), r.FileDate, r.Version);
+            if (!r.FileDate.empty()) r.Versioning1 = code;
+            if (!r.Version.empty()) r.Versioning2 = code;
+        }
+
+        // 3: the newest modification date of the install files. The first file readable
+        // is the first choice; only a later file names itself as the source.
+        const std::vector<std::string> files = InstallFiles(r);
+        if (r.FileDate.empty()) {
+            std::optional<CivilDate> best;
+            for (const auto& f : files) {
+                const auto d = FileDateOf(ctx, f);
+                if (!d) continue;
+                if (!best) {
+                    best = d;
+                } else if (*d > *best) {
+                    best = d;
+                    r.DriverDateDerivedFile = f;
+                }
+            }
+            if (best) {
+                r.FileDate = FormatDate(*best);
+                r.Versioning1 = versioning::kInstallFiles;
+            }
+        }
+
+        // 4: the highest file version among the install files. A file without a version
+        // resource has nothing to offer and is passed over.
+        if (r.Version.empty()) {
+            std::string best;
+            for (const auto& f : files) {
+                const auto host = HostPath(ctx, f);
+                if (!host) continue;
+                const std::string v = platform::PeFileVersion(*host);
+                if (v.empty()) continue;
+                if (best.empty() || p_IsNewerVersion(best, v)) best = v;
+            }
+            if (!best.empty()) {
+                r.Version = best;
+                r.Versioning2 = versioning::kInstallFiles;
+            }
+        }
+
+        // 5: the INF file's own date.
+        if (r.FileDate.empty())
+            if (const auto d = FileDateOf(ctx, r.InfFile)) {
+                r.FileDate = FormatDate(*d);
+                r.Versioning1 = versioning::kInfFileDate;
+            }
+
+        // 6, 7: what the driver key says.
+        if (r.FileDate.empty()) {
+            r.FileDate = DatePart(text::Trim(RegText(ctx, r.RegDriverInstance, "DriverDate")));
+            if (!r.FileDate.empty()) r.Versioning1 = versioning::kRegistry;
+        }
+        if (r.Version.empty()) {
+            r.Version = text::Trim(RegText(ctx, r.RegDriverInstance, NineX(ctx) ? "Ver" : "DriverVersion"));
+            if (!r.Version.empty()) r.Versioning2 = versioning::kRegistry;
+        }
+    });
+}
+
+std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
+    return Guarded(kModule, "p_GetUserFriendlyData", std::string(), [&] {
+        static constexpr const char* kInstanceValues[] = {
+            "Capabilities", "Class",        "ClassGUID",    "DeviceID",           "HardwareID", "CompatibleIDs",
+            "ConfigFlags",  "DeviceDesc",   "FriendlyName", "LocationInformation", "Mfg",       "ParentIdPrefix",
+            "Service",      "UINumber",     "UINumberDescFormat", "UpperFilters"};
+        static constexpr const char* kDriverValues[] = {"Configuration File", "Data File", "Help File", "Monitor",
+                                                        "OEM URL",            "Previous Names", "Provider"};
+        const bool vista = ctx.info.VistaFamily();
+        std::string out;
+        auto item = [&](const std::string& key, const std::string_view name) {
+            if (name == "DeviceID") {
+                out += "DeviceID: " + r.MatchingDeviceId + "|";
+                return;
+            }
+            if (key.empty()) return;
+            RegReadInfo info;
+            const RegData d = ctx.reg.cP_GetRegValue(hkey::kLocalMachine, key, name, info);
+            if (info.bNoData || info.bValNoExist) return;
+            std::string v;
+            for (char c : d.ToText())
+                if (c != '\x10' && c != '\x14') v += c;
+            if (vista && (name == "Mfg" || name == "DeviceDesc")) v = AfterSemicolon(std::move(v));
+            if (name == "HardwareID" || name == "CompatibleIDs") {
+                if (!v.empty() && v.back() == '\0') v.pop_back();
+                v = text::ReplaceAll(v, std::string_view("\0", 1), "\r\n");
+            } else if (const size_t nul = v.find('\0'); nul != std::string::npos) {
+                v.erase(nul);
+            }
+            out += std::string(name) + ": " + v + "|";
+        };
+        for (const char* name : kInstanceValues) item(r.DeviceInstanceId, name);
+        for (const char* name : kDriverValues) item(r.RegDriverInstance, name);
+        if (!out.empty()) out.pop_back();
+        return out;
+    });
+}
+
+}  // namespace vornel
