@@ -41,7 +41,7 @@ public:
 
     explicit ProfileReader(uint64_t cacheLimitBytes = 512ull << 20);
 
-    // The Windows functions, with their buffer rules (PROFILE-SEMANTICS.md). A null section
+    // The Windows functions, with their buffer sizes, cuts and return values. A null section
     // lists the section names and a null key the section's key names, as Windows does.
     uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* def,
                                       char* buffer, uint32_t size,

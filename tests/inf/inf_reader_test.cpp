@@ -146,9 +146,11 @@ TEST_F(InfReaderTest, Utf16AndLfOnlyFilesReadLikeAnsiCrLfFiles) {
 TEST_F(InfReaderTest, UnusableFilesGiveAnEmptyListAndOneLogRecord) {
     const fs::path readOnly = dir_.Write("ro.inf", "[Version]\r\nCatalogFile=ro.cat\r\n");
     ::chmod(readOnly.c_str(), 0444);
+    const fs::path enormous = dir_.Write("enormous.inf", "[Version]\r\nCatalogFile=x.cat\r\n");
+    fs::resize_file(enormous, platform::ProfileReader::kMaxFileBytes + 1);  // sparse
     const fs::path cases[] = {dir_.path() / "missing.inf", dir_.Write("empty.inf", ""),
                               dir_.Write("binary.inf", "MZ\x90\0\3\0\0\0[Version]\r\n"s),
-                              dir_.path()};
+                              enormous, dir_.path()};
     size_t records = 0;
     for (const fs::path& inf : cases) {
         for (int method = 1; method <= 3; ++method) {

@@ -113,8 +113,7 @@ TEST_F(ProfileReaderTest, BuffersCutAndReturnAsWindowsDoes) {
     const fs::path f = Ini("[s]\r\na=1\r\nb=\r\nc\r\n[t]\r\nlong=abcdef\r\n[empty]\r\n");
     char buf[64];
 
-    // The count leaves out the final NUL only (the rule; the 10 of the example in
-    // PROFILE-SEMANTICS.md miscounts its own string).
+    // The count leaves out the final NUL only: 9 for these 10 characters.
     EXPECT_EQ(reader_.GetPrivateProfileSectionA("s", buf, sizeof buf, f), 9u);
     EXPECT_EQ(std::string(buf, 10), "a=1\0b=\0c\0\0"s);
     EXPECT_EQ(reader_.GetPrivateProfileSectionA("empty", buf, sizeof buf, f), 0u);
