@@ -1,0 +1,269 @@
+#include "inf/driver_file_search.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "inf/inf_text.h"
+#include "platform/path_fold.h"
+#include "platform/profile_file.h"
+#include "platform/profile_reader.h"
+#include "platform/profile_text.h"
+#include "platform/system_image.h"
+#include "support/text.h"
+#include "support/vlx_error.h"
+
+namespace vornel::inf {
+
+namespace {
+
+constexpr const char* kModule = "mTQZUtili";
+constexpr const char* kRoutine = "p_ManualInfDriverFileSearch";
+
+using CI = ComputerInfo;
+
+// A name the index can answer for: one plain file name, which the SystemImage would look
+// up as it is. Anything else (separators, "..", a drive, variables, trailing dots or
+// blanks, characters no file name has) is probed row by row through the SystemImage, which
+// normalises it as Windows does and never leaves the installation.
+bool IsPlainName(std::string_view name) {
+    if (name.empty() || name.size() > 255 || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|%", c) != nullptr)
+            return false;
+    return true;
+}
+
+std::string ReadCoreFolder(ScanContext& ctx, const std::string& infFile) {
+    if (text::IFind(infFile, ".inf") == std::string::npos || !ctx.image) return {};
+    const auto host = ctx.image->Resolve(infFile);
+    if (!host) return {};
+    const auto open = ctx.profiles.Open(*host);
+    if (!open.file) return {};
+    static constexpr std::string_view kKey = "CoreFilePath";
+    const std::string_view t = open.file->Text();
+    for (size_t at = platform::AnsiIFind(t, kKey); at != std::string_view::npos;
+         at = platform::AnsiIFind(t, kKey, at + kKey.size())) {
+        size_t k = at + kKey.size();
+        while (k < t.size() && (t[k] == ' ' || t[k] == '\t')) ++k;
+        if (k == t.size() || t[k] != '=') continue;
+        size_t next = 0;
+        const size_t end = platform::ProfileLineEnd(t, k + 1, next);
+        std::string folder;
+        for (char c : platform::CutInfComment(t.substr(k + 1, end - k - 1)))
+            if (c != '"') folder.push_back(c);
+        return platform::AnsiToUtf8(text::Trim(folder));
+    }
+    return {};
+}
+
+}  // namespace
+
+const std::array<ProbeRow, 46> kProbeRows{{
+    {&CI::sWinDirUNC, "\\"},
+    {&CI::sWinDirUNC, "\\system32\\Drivers\\"},
+    {&CI::sWinSysDirUNC, "\\"},
+    {&CI::sWinSysDirUNC, "\\drivers\\"},
+    {&CI::sWinSysDirUNC, "\\Color\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\color\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\w32x86\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\w32x86\\0\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\w32x86\\1\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\w32x86\\2\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\w32x86\\3\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\w32x86\\4\\"},
+    {&CI::sWinSysDirUNC, "\\spool\\drivers\\w32x86\\5\\"},
+    {&CI::sWinDirUNC, "\\Help\\"},
+    {&CI::sWinDirUNC, "\\Inf\\"},
+    {&CI::sWinDirUNC, "\\Inf\\Other\\"},
+    {&CI::sWinDirUNC, "\\system\\"},
+    {&CI::sWinDirUNC, "\\ServicePackFiles\\i386\\"},
+    {&CI::sWinSysDirUNC, "\\CatRoot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\"},
+    {&CI::sWinSysDirUNC, "\\dllcache\\"},
+    {&CI::sWinSysDirUNC, "\\iosubsys\\"},
+    {&CI::sWinDirUNC, "\\Media\\"},
+    {&CI::sWinDirUNC, "\\tbcdata\\"},
+    {&CI::ProgramPath, "\\Microsoft Hardware\\Mouse\\"},
+    {&CI::sWinDirUNC, "\\OPTIONS\\INSTALL\\"},
+    {&CI::CommStartMenuPath, "\\"},
+    {&CI::CommStartMenuProgramsPath, "\\"},
+    {&CI::CommStartUpPath, "\\"},
+    {&CI::CommDesktopPath, "\\"},
+    {&CI::CommFavorites, "\\"},
+    {&CI::CommAppDataPath, "\\"},
+    {&CI::ProgramPath, "\\"},
+    {&CI::CommProgramsPath, "\\"},
+    {&CI::CommTemplates, "\\"},
+    {&CI::CommPersonalPath, "\\"},
+    {&CI::ProgramPath, "\\", true},
+    {&CI::CommStartMenuPath, "\\", true},
+    {&CI::CommStartMenuProgramsPath, "\\", true},
+    {&CI::CommStartUpPath, "\\", true},
+    {&CI::CommDesktopPath, "\\", true},
+    {&CI::CommFavorites, "\\", true},
+    {&CI::CommAppDataPath, "\\", true},
+    {&CI::CommProgramsPath, "\\", true},
+    {&CI::CommTemplates, "\\", true},
+    {&CI::CommPersonalPath, "\\", true},
+}};
+
+void UniqueListAppender::Add(std::string_view item) {
+    if (item.empty()) return;
+    if (!built_) {
+        for (const std::string& entry : text::Split(list_, "|")) seen_.insert(FoldNameCase(entry));
+        built_ = true;
+    }
+    if (list_.empty()) {
+        list_ = item;
+    } else {
+        if (seen_.count(FoldNameCase(item)) != 0) return;
+        if (list_.back() != '|') list_ += '|';
+        list_ += item;
+    }
+    for (const std::string& piece : text::Split(item, "|")) seen_.insert(FoldNameCase(piece));
+}
+
+// Folded file name -> the first of a run of folders holding a file of that name.
+struct DriverFileSearch::NameIndex {
+    struct Hit {
+        uint32_t folder = 0;
+        // Names that differ only in case share the folder (a case-sensitive host), or a
+        // folder bears the name: which one Windows would see is the SystemImage's rule.
+        bool ambiguous = false;
+    };
+    std::unordered_map<std::string, Hit> names;
+};
+
+DriverFileSearch::DriverFileSearch(ScanContext& ctx, bool indexed) : ctx_(ctx), indexed_(indexed) {
+    // A base folder the record does not know is skipped: "" + "\" + name would be a
+    // name at the root of the system drive.
+    for (const ProbeRow& row : kProbeRows) {
+        if (row.core) continue;
+        const std::string& base = ctx_.info.*row.base;
+        fixedFolders_.push_back(base.empty() ? std::string() : base + row.tail);
+    }
+}
+
+DriverFileSearch::~DriverFileSearch() = default;
+
+const std::vector<std::string>& DriverFileSearch::CoreFolders(const std::string& core) {
+    auto [it, fresh] = coreFolders_.try_emplace(core);
+    if (fresh)
+        for (const ProbeRow& row : kProbeRows) {
+            if (!row.core) continue;
+            const std::string& base = ctx_.info.*row.base;
+            it->second.push_back(base.empty() ? std::string() : base + row.tail + core + "\\");
+        }
+    return it->second;
+}
+
+const std::vector<std::string>& DriverFileSearch::BackupFolders() {
+    if (backupsKnown_) return backupFolders_;
+    backupsKnown_ = true;
+    const std::string& sys = ctx_.info.sWinSysDirUNC;
+    if (sys.empty() || !ctx_.image || !ctx_.image->IsFolder(sys + kBackupRoot)) return backupFolders_;
+    char number[8];
+    for (int n = 0; n < kBackupNumbers; ++n) {
+        std::snprintf(number, sizeof number, "%04d", n);
+        for (const char* tail : kBackupTails) backupFolders_.push_back(sys + kBackupRoot + "\\" + number + tail);
+    }
+    return backupFolders_;
+}
+
+DriverFileSearch::NameIndex& DriverFileSearch::IndexOf(const std::vector<std::string>& folders,
+                                                       std::unique_ptr<NameIndex>& slot) {
+    if (slot) return *slot;
+    slot = std::make_unique<NameIndex>();
+    for (uint32_t i = 0; i < folders.size(); ++i) {
+        if (folders[i].empty()) continue;
+        const auto entries = ctx_.image->List(folders[i]);
+        if (!entries) continue;
+        // The listing is ordered by folded name, so names folding alike are neighbours.
+        for (size_t e = 0; e < entries->size();) {
+            std::string key = platform::FoldName((*entries)[e].name);
+            size_t same = e + 1;
+            while (same < entries->size() && platform::FoldName((*entries)[same].name) == key) ++same;
+            const bool ambiguous = same - e > 1;
+            if (ambiguous || !(*entries)[e].folder) slot->names.try_emplace(std::move(key), NameIndex::Hit{i, ambiguous});
+            e = same;
+        }
+    }
+    return *slot;
+}
+
+std::string DriverFileSearch::ProbeEachRow(std::string_view name, const std::string& infFile) {
+    const platform::SystemImage& image = *ctx_.image;
+    auto first = [&](const std::vector<std::string>& folders) -> std::string {
+        for (const std::string& folder : folders) {
+            if (folder.empty()) continue;
+            std::string path = folder + std::string(name);
+            if (image.IsFile(path)) return path;
+        }
+        return {};
+    };
+    std::string hit = first(fixedFolders_);
+    // Without a CoreFilePath the core rows are the folders of rows 27-36 again.
+    if (hit.empty() && !CoreFolder(infFile).empty()) hit = first(CoreFolders(CoreFolder(infFile)));
+    if (hit.empty()) hit = first(BackupFolders());
+    return hit;
+}
+
+std::string DriverFileSearch::Locate(std::string_view name, const std::string& infFile) {
+    if (!ctx_.image || name.empty()) return {};
+    if (!indexed_ || !IsPlainName(name)) return ProbeEachRow(name, infFile);
+    const std::string key = platform::FoldName(name);
+    bool ambiguous = false;
+    auto find = [&](const std::vector<std::string>& folders, std::unique_ptr<NameIndex>& slot) -> std::string {
+        const NameIndex& index = IndexOf(folders, slot);
+        const auto it = index.names.find(key);
+        if (it == index.names.end()) return {};
+        ambiguous = it->second.ambiguous;
+        return folders[it->second.folder] + std::string(name);
+    };
+    std::string hit = find(fixedFolders_, fixedIndex_);
+    if (hit.empty() && !ambiguous) {
+        const std::string& core = CoreFolder(infFile);
+        if (!core.empty()) hit = find(CoreFolders(core), coreIndex_[core]);
+    }
+    if (hit.empty() && !ambiguous) hit = find(BackupFolders(), backupIndex_);
+    return ambiguous ? ProbeEachRow(name, infFile) : hit;
+}
+
+const std::string& DriverFileSearch::CoreFolder(const std::string& infFile) {
+    if (lastCore_ && infFile == lastInf_) return *lastCore_;
+    auto [it, fresh] = coreByInf_.try_emplace(infFile);
+    if (fresh) it->second = ReadCoreFolder(ctx_, infFile);
+    lastInf_ = infFile;
+    lastCore_ = &it->second;
+    return it->second;
+}
+
+std::string DriverFileSearch::Search(std::string_view name, const std::string& infFile,
+                                     UniqueListAppender& missing, UniqueListAppender& additional) {
+    return Guarded(kModule, kRoutine, std::string(), [&] {
+        std::string path = Locate(name, infFile);
+        if (path.empty())
+            missing.Add(name);
+        else if (text::IFind(path, ".inf") != std::string::npos)
+            additional.Add(path);
+        return path;
+    });
+}
+
+std::string DriverFileSearch::p_ManualInfDriverFileSearch(const std::string& name, DriverRecord& record) {
+    UniqueListAppender missing(record.InfInstallFilesMissing);
+    UniqueListAppender additional(record.AdditionalInfFiles);
+    return Search(name, record.InfFile, missing, additional);
+}
+
+}  // namespace vornel::inf
+
+namespace vornel {
+
+std::string p_ManualInfDriverFileSearch(ScanContext& ctx, const std::string& name, DriverRecord& record) {
+    inf::DriverFileSearch search(ctx, false);
+    return search.p_ManualInfDriverFileSearch(name, record);
+}
+
+}  // namespace vornel

@@ -1,0 +1,229 @@
+#include "inf/install_files.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_set>
+
+#include "inf/inf_text.h"
+#include "platform/system_image.h"
+#include "support/text.h"
+#include "support/vlx_error.h"
+
+namespace vornel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kModule = "mTQZUtili";
+constexpr int32_t kErrFileNotFound = kVlxErrorBase + 5621;  // 0x800415F5
+
+bool NineX(const ScanContext& ctx) { return ctx.info.bWin9x && !ctx.info.bNT; }
+
+// A value of the driver key; false when it is missing or holds no data.
+bool ReadDriverValue(ScanContext& ctx, const std::string& key, const char* name, std::string& out) {
+    RegReadInfo info;
+    const RegData data = ctx.reg.cP_GetRegValue(hkey::kLocalMachine, key, name, info);
+    if (info.bValNoExist || info.bNoData) return false;
+    out = data.ToText();
+    return true;
+}
+
+std::string_view FileNameOf(std::string_view path) {
+    const size_t cut = path.find_last_of("\\/");
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::vector<std::string> NonEmptyEntries(const std::string& list) {
+    std::vector<std::string> out;
+    for (std::string& entry : text::Split(list, "|"))
+        if (!entry.empty()) out.push_back(std::move(entry));
+    return out;
+}
+
+void AppendBlock(std::string& list, const std::string& block) {
+    if (block.empty()) return;
+    if (!list.empty() && list.back() != '|') list += '|';
+    list += block;
+}
+
+}  // namespace
+
+namespace inf {
+
+InstallFileLocator::InstallFileLocator(ScanContext& ctx, bool forScan)
+    : ctx_(ctx), reader_(ctx.profiles, InfOsFlags{!NineX(ctx)}), search_(ctx, forScan) {}
+
+void InstallFileLocator::ForceAdd(const fs::path& host, std::string& list) {
+    GuardedRun("mDrivers", "p_ForceAddOfSourceDisksFiles", [&] {
+        // The Windows 9x reader logs a section a large INF lacks; an INF without source
+        // disks is no failure here.
+        if (NineX(ctx_) && !reader_.mP_IsInfSection("SourceDisksFiles", host)) return;
+        std::string section;
+        reader_.mP_GetPrivateProfileSection(host, "SourceDisksFiles", section);
+        UniqueListAppender names(list);
+        for (std::string_view line : text::Split(section, std::string_view("\0", 1))) {
+            const size_t eq = line.find('=');
+            if (eq == std::string_view::npos) continue;
+            // The 9x reader keeps comment lines; a file commented out is not installed.
+            const std::string name = text::Trim(line.substr(0, eq));
+            if (!name.empty() && name[0] == ';') continue;
+            // Trimmed: "file.sys = 1" names file.sys, which the method's own list has.
+            names.Add(name);
+        }
+    });
+}
+
+void InstallFileLocator::Complete(const std::string& infFile, const fs::path& host,
+                                  const std::string& section, std::string& list, Listed& out) {
+    const std::string ownName = FoldNameCase(FileNameOf(infFile));
+    std::vector<fs::path> others;
+    for (const std::string& entry : NonEmptyEntries(list)) {
+        if (text::IFind(entry, ".inf") == std::string::npos) continue;
+        const std::string folded = FoldNameCase(entry);
+        if (folded == ownName || folded == FoldNameCase(infFile)) continue;
+        out.references.push_back(entry);
+        const std::string where = search_.Locate(entry, infFile);
+        if (where.empty()) continue;
+        // The file found is what counts: the own INF under another spelling is not read again.
+        const auto refHost = ctx_.image->Resolve(where);
+        if (!refHost || *refHost == host || std::count(others.begin(), others.end(), *refHost)) continue;
+        others.push_back(*refHost);
+    }
+    for (const fs::path& other : others) {
+        auto [it, fresh] = referencedFiles_.try_emplace(other.string());
+        if (fresh) it->second = reader_.p_ScrapeInfDoTheRealWork(kParseWholeFile, other, section);
+        AppendBlock(list, it->second);
+    }
+    ForceAdd(host, list);
+}
+
+const InstallFileLocator::Listed& InstallFileLocator::List(int method, const std::string& infFile,
+                                                           const fs::path& host,
+                                                           const std::string& section) {
+    std::string key = host.string();
+    key += '\n';
+    key += static_cast<char>('0' + method);
+    if (method == kParseInstallSection) key += '\n' + FoldNameCase(section);
+    auto [it, fresh] = listed_.try_emplace(std::move(key));
+    Listed& out = it->second;
+    if (!fresh) return out;
+    const InfScrape scrape = reader_.Scrape(method, host, section);
+    out.ok = scrape.ok;
+    out.methodFound = scrape.methodFound;
+    if (!scrape.ok) return out;
+    std::string list = scrape.files;
+    Complete(infFile, host, section, list, out);
+    out.names = NonEmptyEntries(list);
+    return out;
+}
+
+void InstallFileLocator::LocateReferences(const Listed& listed, DriverRecord& record) {
+    UniqueListAppender missing(record.InfInstallFilesMissing);
+    UniqueListAppender additional(record.AdditionalInfFiles);
+    for (const std::string& ref : listed.references) search_.Search(ref, record.InfFile, missing, additional);
+}
+
+std::vector<std::string> InstallFileLocator::p_ScrapeInf(int method, DriverRecord& record,
+                                                         const std::string& section) {
+    return Guarded(kModule, "p_ScrapeInf", std::vector<std::string>(), [&] {
+        const auto host = ctx_.image ? ctx_.image->Resolve(record.InfFile) : std::nullopt;
+        if (!host) throw VlxError(kErrFileNotFound, "File not found");
+        const Listed& listed = List(method, record.InfFile, *host, section);
+        LocateReferences(listed, record);
+        return listed.names;
+    });
+}
+
+void InstallFileLocator::p_ForceAddOfSourceDisksFiles(const std::string& infPath, std::string& list) {
+    const auto host = ctx_.image ? ctx_.image->Resolve(infPath) : std::nullopt;
+    if (host) ForceAdd(*host, list);
+}
+
+bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r) {
+    return Guarded(kModule, "p_GetInfInstallFiles", false, [&] {
+        const std::string key = r.RegDriverInstance;
+        std::string infPath;
+        if (key.empty() || !ReadDriverValue(ctx_, key, "InfPath", infPath)) return false;
+        r.InfFile = infPath;
+        std::string full;
+        if (!mP_GetINFPath(ctx_, infPath, full, true, false)) {
+            // Without the installation's files there is nothing to miss.
+            if (ctx_.image)
+                ReportError(kModule, "p_GetInfInstallFiles", kErrFileNotFound, "File not found",
+                            "InfPath " + infPath + " of " + key);
+            return false;
+        }
+        // One read of InfSection serves both the record and the reader.
+        std::string section, extension;
+        const bool haveSection = ReadDriverValue(ctx_, key, "InfSection", section);
+        if (haveSection) r.InfSection = section;
+        if (ReadDriverValue(ctx_, key, "InfSectionExt", extension)) r.InfSectionExt = extension;
+        if (!haveSection) section.clear();
+        r.InfFile = full;
+        const auto host = ctx_.image->Resolve(full);
+        if (!host) return false;
+
+        // The first method that names files of its own: every list also holds the common
+        // tail and [SourceDisksFiles], which would otherwise stop at method 1 every time.
+        const Listed* chosen = nullptr;
+        int method = kParseNone;
+        for (int m = kParseInstallSection; m <= kParseWholeFile; ++m) {
+            chosen = &List(m, full, *host, section);
+            if (!chosen->ok) break;
+            if (chosen->methodFound) {
+                method = m;
+                break;
+            }
+        }
+        r.ParseMethod = static_cast<int16_t>(method);
+
+        LocateReferences(*chosen, r);
+        UniqueListAppender missing(r.InfInstallFilesMissing);
+        UniqueListAppender additional(r.AdditionalInfFiles);
+        FileList files("|");
+        std::unordered_set<std::string_view> searched;
+        for (const std::string& name : chosen->names)
+            if (searched.insert(name).second) files.Add(search_.Search(name, full, missing, additional));
+        files.Add(full);
+        r.InfInstallFiles = files.Text();
+        const size_t count = static_cast<size_t>(std::count(r.InfInstallFiles.begin(), r.InfInstallFiles.end(), '|')) + 1;
+        r.NumInstallFiles = static_cast<int16_t>(std::min<size_t>(count, INT16_MAX));
+        return true;
+    });
+}
+
+}  // namespace inf
+
+bool p_GetInfInstallFiles(ScanContext& ctx, DriverRecord& record) {
+    return inf::InstallFileLocator(ctx, false).p_GetInfInstallFiles(record);
+}
+
+bool mP_GetINFPath(ScanContext& ctx, const std::string& name, std::string& path, bool unc, bool useAsGiven) {
+    path.clear();
+    return Guarded(kModule, "mP_GetINFPath", false, [&] {
+        if (!ctx.image || name.empty()) return false;
+        const platform::SystemImage& image = *ctx.image;
+        const std::string& windows = unc ? ctx.info.sWinDirUNC : ctx.info.sWinDirUM;
+        if (!useAsGiven && image.IsFile(name)) {
+            path = name;
+        } else if (!windows.empty()) {
+            for (const char* folder : {"\\Inf\\", "\\Inf\\Other\\"})
+                if (image.IsFile(windows + folder + name)) {
+                    path = windows + folder + name;
+                    break;
+                }
+        }
+        return !path.empty();
+    });
+}
+
+std::vector<std::string> p_ScrapeInf(ScanContext& ctx, int method, DriverRecord& record, const std::string& section) {
+    return inf::InstallFileLocator(ctx, false).p_ScrapeInf(method, record, section);
+}
+
+void p_ForceAddOfSourceDisksFiles(ScanContext& ctx, const std::string& infPath, std::string& list) {
+    inf::InstallFileLocator(ctx, false).p_ForceAddOfSourceDisksFiles(infPath, list);
+}
+
+}  // namespace vornel
