@@ -121,14 +121,19 @@ uint32_t CopyList(const std::string& whole, char* buffer, uint32_t size) {
 ProfileReader::ProfileReader(uint64_t cacheLimitBytes) : cacheLimit_(cacheLimitBytes) {}
 
 void ProfileReader::Clear() {
+    last_ = nullptr;
     cache_.clear();
     cachedBytes_ = 0;
 }
 
 ProfileOpen ProfileReader::Open(const fs::path& file) {
     const std::string& key = file.native();
+    // Callers ask about one file many times in a row.
+    if (last_ && last_->second.generation == generation_ && last_->first == key)
+        return last_->second.open;
     auto it = cache_.find(key);
     if (it != cache_.end()) {
+        last_ = &*it;
         Entry& e = it->second;
         if (e.generation == generation_) return e.open;
         struct stat st {};
@@ -139,6 +144,7 @@ ProfileOpen ProfileReader::Open(const fs::path& file) {
             return e.open;
         }
         if (e.open.file) cachedBytes_ -= e.open.file->Text().size();
+        last_ = nullptr;
         cache_.erase(it);
     }
 
@@ -156,7 +162,8 @@ ProfileOpen ProfileReader::Open(const fs::path& file) {
         if (cachedBytes_ + cost > cacheLimit_) Clear();
         cachedBytes_ += cost;
     }
-    return cache_.emplace(key, std::move(e)).first->second.open;
+    last_ = &*cache_.emplace(key, std::move(e)).first;
+    return last_->second.open;
 }
 
 std::shared_ptr<const ProfileFile> ProfileReader::Parsed(const fs::path& file) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/profile_file.h"
@@ -104,6 +105,7 @@ private:
     std::shared_ptr<const ProfileFile> Parsed(const std::filesystem::path& file);
 
     std::unordered_map<std::string, Entry> cache_;
+    std::pair<const std::string, Entry>* last_ = nullptr;  // the entry asked for last
     uint64_t cacheLimit_;
     uint64_t cachedBytes_ = 0;
     uint64_t generation_ = 1;
