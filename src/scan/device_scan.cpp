@@ -1,0 +1,337 @@
+#include "scan/device_scan.h"
+
+#include <system_error>
+
+#include "inf/install_files.h"
+#include "platform/profile_reader.h"
+#include "platform/system_image.h"
+#include "scan/device_classes.h"
+#include "scan/driver_version.h"
+#include "scan/printer_scan.h"
+#include "support/text.h"
+#include "support/vlx_error.h"
+
+namespace vornel {
+
+namespace {
+constexpr const char* kModule = "mDrivers";
+constexpr const char* kDeviceClassesRoot = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\";
+
+// The text after the first ";" of a Vista-family value ("@oem3.inf,%desc%;Name"); a value
+// without ";" stays whole.
+std::string AfterSemicolon(const std::string& s) {
+    const size_t at = s.find(';');
+    return at == std::string::npos ? s : s.substr(at + 1);
+}
+
+std::string UnknownIfEmpty(const std::string& s) { return s.empty() || s == "0" ? "UNKNOWN" : s; }
+
+std::string RemoveChars(std::string s, std::string_view chars) {
+    std::string r;
+    for (char c : s)
+        if (chars.find(c) == std::string_view::npos) r += c;
+    return r;
+}
+}  // namespace
+
+DeviceScan::DeviceScan(ScanContext& ctx, ScanObserver& observer, ReportList& rows)
+    : ctx_(ctx), observer_(observer), rows_(rows) {}
+
+std::string DeviceScan::Text(const std::string& key, const char* value) {
+    return ctx_.reg.GetText(hkey::kLocalMachine, key, value);
+}
+
+std::vector<std::string> DeviceScan::SubKeys(const std::string& key) {
+    const std::string list = ctx_.reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, key, true, false, false, false);
+    if (list.empty()) return {};
+    return text::Split(list, "|");
+}
+
+void DeviceScan::mP_AddRecordStats(const std::string& line, bool noStatus) {
+    GuardedRun(kModule, "mP_AddRecordStats", [&] { observer_.OnLogLine(line, noStatus); });
+}
+
+void DeviceScan::Step() {
+    progress_.Advance();
+    observer_.OnProgress(progress_.Value());
+    observer_.OnSummary(SummaryText::kPercent, progress_.PercentText() + "% complete");
+}
+
+ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
+    options_ = options;
+    result_ = ScanResult{};
+    icons_ = ClassIconSet{};
+    const ComputerInfo& info = ctx_.info;
+
+    // Start.
+    rows_.Clear();
+    observer_.OnRowsCleared();
+    progress_ = ScanProgress{};
+    observer_.OnProgress(0);
+    observer_.OnSummary(SummaryText::kPercent, "0% complete");
+    observer_.OnSummary(SummaryText::kElapsed, "Elapsed time:");
+    observer_.OnSummary(SummaryText::kComputerName, "Computer name: " + info.sComputerName);
+    observer_.OnSummary(SummaryText::kMake, info.sComputerOEM.empty() ? "Make: Unknown" : "Make: " + info.sComputerOEM);
+    const std::string model = text::Trim(info.sComputerModel);
+    observer_.OnSummary(SummaryText::kModel, model.empty() ? "Model: Unknown" : "Model: " + model);
+    observer_.OnSummary(SummaryText::kDeviceClasses,
+                        "Device classes found: " + std::to_string(ClassCount(ctx_, false)));
+
+    std::string why;
+    if (!document_.Begin(info.sComputerName, options.documentFile) || !common_.Load(options.commonDataFile, &why)) {
+        result_.error = "QRT_MSXML_VALIDATE_ERR";
+        if (!document_.ErrorText().empty()) result_.error += ": " + document_.ErrorText();
+        else if (!why.empty()) result_.error += ": " + why;
+        ReportError(kModule, "mP_InitializeDrivers", kErrMsxmlValidate, "QRT_MSXML_VALIDATE_ERR", why);
+        return result_;
+    }
+    progress_.mP_SetPGBandStatusBar(true, ctx_.reg, info);
+    ctx_.profiles.StartScan();
+
+    try {
+        Walk();
+        if (!observer_.StopRequested()) mP_EnumPrintServerDrivers(*this);
+    } catch (...) {
+        ReportError(kModule, "mP_InitializeDrivers");
+    }
+
+    // Finish: the records found so far are saved, also after a stop request.
+    result_.stopped = observer_.StopRequested();
+    result_.saved = document_.Save();
+    if (!result_.saved) result_.error = "the driver document could not be written: " + document_.ErrorText();
+    result_.records = document_.RecordCount();
+    result_.completed = result_.saved && !result_.stopped;
+    if (result_.stopped) {
+        rows_.Clear();
+        observer_.OnRowsCleared();
+    }
+    return result_;
+}
+
+void DeviceScan::Walk() {
+    const std::string root = ctx_.EnumRoot();
+    for (const auto& bus : SubKeys(root)) {
+        if (observer_.StopRequested()) return;
+        bool announced = false;
+        const auto devices = SubKeys(root + bus);
+        for (const auto& device : devices) {
+            if (observer_.StopRequested()) return;
+            const bool badUsb = text::UpperAscii(device) == "VID_0000&PID_0000";
+            for (const auto& instance : SubKeys(root + bus + "\\" + device)) {
+                if (observer_.StopRequested()) return;
+                // A fault in one device is logged and the walk goes on with the next.
+                GuardedRun(kModule, "mP_InitializeDrivers",
+                           [&] { ScanInstance(bus, device, instance, badUsb, announced, devices.size()); });
+                Step();
+            }
+            Step();
+        }
+        Step();
+    }
+}
+
+bool DeviceScan::IsLegacyDriver(const std::string& instancePath) {
+    if (ctx_.info.bWin9x || ctx_.info.bNT4) return false;
+    if (text::IFind(instancePath, "\\ENUM\\ROOT\\") == std::string::npos) return false;
+    const std::string cls = Text(instancePath, "Class");
+    return cls.empty() || text::UpperAscii(cls) == "LEGACYDRIVER";
+}
+
+bool DeviceScan::IsConnected(const std::string& bus, const std::string& instancePath, const std::string& deviceId) {
+    const ComputerInfo& info = ctx_.info;
+    if (info.bWin9x && !info.bNT) {
+        // The present-device list lives in the dynamic-data hive, which an installation
+        // that is not running does not have.
+        RegReadInfo ri;
+        (void)deviceId;
+        ctx_.reg.cP_GetRegValue(hkey::kDynData, "Config Manager\\Enum", "", ri);
+        return false;
+    }
+    const std::string upper = text::UpperAscii(bus);
+    if (upper == "USB" || upper == "USBSTOR" || upper == "V1394") {
+        std::string name = Text(instancePath + "\\Device Parameters", "SymbolicName");
+        if (name.empty()) return false;
+        if (name.back() != '}') name += '}';
+        const size_t hash = name.rfind('#');
+        const std::string iface = hash == std::string::npos ? name : name.substr(hash + 1);
+        const std::string link = text::ReplaceAll(name, "\\??\\", "##?#");
+        RegReadInfo ri;
+        const RegData linked = ctx_.reg.cP_GetRegValue(
+            hkey::kLocalMachine, kDeviceClassesRoot + iface + "\\" + link + "\\#\\Control", "Linked", ri);
+        return !ri.bNoData && linked.kind == RegData::Kind::kInt32 && linked.number > 0;
+    }
+    return ctx_.reg.p_IsRegKeyExist(hkey::kLocalMachine, instancePath + "\\Control");
+}
+
+void DeviceScan::ScanInstance(const std::string& bus, const std::string& device, const std::string& instance,
+                              bool badUsb, bool& busAnnounced, size_t busDevices) {
+    const ComputerInfo& info = ctx_.info;
+    const bool vista = info.VistaFamily();
+    const bool nineX = info.bWin9x && !info.bNT;
+    const std::string root = ctx_.EnumRoot();
+    const std::string classRoot = ctx_.ClassRoot();
+    DriverRecord r;
+
+    // 1-2.
+    r.DeviceInstanceId = root + bus + "\\" + device + "\\" + instance;
+    r.DeviceID = bus + "\\" + device + "\\" + instance;
+    r.IsBadUSBEnumeration = badUsb;
+    const std::string upperBus = text::UpperAscii(bus);
+    if (upperBus == "SW" || upperBus == "HTREE" || IsLegacyDriver(r.DeviceInstanceId)) return;
+    // 3.
+    if (!busAnnounced) {
+        mP_AddRecordStats("Scanning " + bus + " bus..." + std::to_string(busDevices) + " devices found");
+        busAnnounced = true;
+    }
+    const std::string& key = r.DeviceInstanceId;
+    // 4-5.
+    r.IsDeviceConnected = IsConnected(bus, key, r.DeviceID);
+    r.ClassGUID = Text(key, "ClassGUID");
+    const std::string guid = text::UpperAscii(r.ClassGUID);
+    // 6.
+    std::string classKey;
+    const std::string driverValue = Text(key, "Driver");
+    if (!driverValue.empty()) {
+        r.RegDriverInstance = classRoot + driverValue;
+        const size_t slash = r.RegDriverInstance.rfind('\\');
+        classKey = r.RegDriverInstance.substr(0, slash);
+        const std::string values =
+            ctx_.reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, r.RegDriverInstance, false, false, false, false);
+        if (!text::TrimChars(values, "|").empty()) r.IsDriverInstalled = guid != kUnknownClassGuid;
+        else r.AddMessage += "Warning: Driver mapping key invalid.";
+    } else {
+        classKey = classRoot + r.ClassGUID;
+    }
+    // 7-10.
+    r.Manufacturer = Text(key, "Mfg");
+    if (vista) r.Manufacturer = AfterSemicolon(r.Manufacturer);
+    r.Manufacturer = UnknownIfEmpty(r.Manufacturer);
+    if (r.IsDriverInstalled) r.ProviderName = Text(r.RegDriverInstance, "ProviderName");
+    if (!r.Manufacturer.empty()) r.MSProvided = IsStandardProvider(r.Manufacturer);
+    if (!r.MSProvided && !r.ProviderName.empty()) r.MSProvided = IsStandardProvider(r.ProviderName);
+    r.Manufacturer = UnknownIfEmpty(r.Manufacturer);
+    r.ProviderName = UnknownIfEmpty(r.ProviderName);
+    // 11-12.
+    r.DeviceDesc = Text(key, "DeviceDesc");
+    if (vista) r.DeviceDesc = AfterSemicolon(r.DeviceDesc);
+    if (r.ClassGUID.empty() && r.DeviceDesc.empty() && r.Manufacturer == "UNKNOWN" && r.ProviderName == "UNKNOWN") return;
+    if (guid == kPrinterClassGuid) return;
+    // 13.
+    r.HardwareID.clear();
+    r.CompatibleIDs.clear();
+    if (!options_.tempFolder.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(options_.tempFolder / "compare.vlx", ec);
+    }
+    // 14-16.
+    if (r.IsDriverInstalled) r.DriverDesc = Text(r.RegDriverInstance, "DriverDesc");
+    if (r.DriverDesc.empty() && r.DeviceDesc.empty() && guid == kUnknownClassGuid) r.DeviceDesc = "Unknown device";
+    r.Bus = bus;
+    // 17.
+    if (!r.ClassGUID.empty() || nineX) {
+        r.Type = Text(classKey, "");
+        if (vista) r.Type = ClassDisplayName(r.ClassGUID, r.Type);
+        if (!nineX) {
+            r.Class = Text(classKey, "Class");
+        } else {
+            r.Class = classKey.substr(classKey.rfind('\\') + 1);
+            if (r.ClassGUID.empty()) r.ClassGUID = r.Class;
+        }
+    }
+    // 18-20.
+    const std::string display = r.DriverDesc.empty() ? r.DeviceDesc : r.DriverDesc;
+    if (r.Type.empty() &&
+        (text::UpperAscii(r.DeviceDesc) == "UNKNOWN DEVICE" || (r.DriverDesc.empty() && r.ClassGUID.empty())))
+        r.Type = "Other devices";
+    r.XMLName = text::ReplaceAll(RemoveChars(display, " "), "\\", "/");
+    // 21.
+    if (p_GetInfInstallFiles(ctx_, r)) {
+        p_GetDriverVersion(ctx_, r);
+    } else if (guid == kUnknownClassGuid || r.IsBadUSBEnumeration || !r.IsDriverInstalled) {
+        r.DriverAddendum = "This device is not functioning.";
+    } else {
+        r.DriverAddendum = "WARNING: This driver cannot be saved. The INF file can not be located: " + r.InfFile;
+    }
+    // 22-23.
+    std::optional<std::filesystem::path> infHost;
+    if (!r.InfFile.empty() && ctx_.image) infHost = ctx_.image->Resolve(r.InfFile);
+    if (infHost) {
+        const std::string sig = text::Cp1252ToUtf8(ctx_.profiles.GetInfString("Version", "Signature", "0", *infHost, 256));
+        if (sig.size() > 1) r.InfSig = sig;
+        r.XMLInstallIdx = text::ReplaceAll(r.InfFile, "\\", "/") + text::ReplaceAll(r.InfSection, "\\", "/") +
+                          text::ReplaceAll(r.InfSectionExt, "\\", "/");
+    }
+    // 24.
+    if (r.IsDriverInstalled) r.MatchingDeviceId = Text(r.RegDriverInstance, "MatchingDeviceId");
+    // 25-26.
+    bool toBeAdded = true;
+    RegReadInfo ri;
+    RegData ids = ctx_.reg.cP_GetRegValue(hkey::kLocalMachine, key, "HardwareID", ri);
+    std::string idText = ids.kind == RegData::Kind::kText ? ids.text : std::string();
+    while (!idText.empty() && idText.back() == '\0') idText.pop_back();
+    if (!ri.bNoData && !ri.bValNoExist && !idText.empty()) {
+        r.HardwareID = text::Split(idText, std::string_view("\0", 1));
+        r.XMLIdx = RemoveChars(text::ReplaceAll(idText, std::string_view("\0", 1), " "), "\\");
+        if (text::UpperAscii(r.HardwareID.front()) == "USB\\UNKNOWN") toBeAdded = false;
+        r.XMLIdx = RemoveChars(r.XMLIdx, " :_'");
+    } else {
+        r.NoHWID = true;
+        r.XMLIdx = r.DriverDesc + r.DeviceID + r.XMLInstallIdx;
+    }
+    // 27.
+    r.Driver = driverValue;
+    ids = ctx_.reg.cP_GetRegValue(hkey::kLocalMachine, key, "CompatibleIDs", ri);
+    if (!ri.bNoData && ids.kind == RegData::Kind::kText) {
+        std::string compat = ids.text;
+        while (!compat.empty() && compat.back() == '\0') compat.pop_back();
+        if (!compat.empty()) r.CompatibleIDs = text::Split(compat, std::string_view("\0", 1));
+    }
+    r.FriendlyName = Text(key, "FriendlyName");
+    if (r.Type.empty() && !r.Class.empty()) r.Type = r.Class;
+    r.XMLUserFriendlyData = p_GetUserFriendlyData(ctx_, r);
+    // 28-29.
+    AddRecord(r, toBeAdded);
+}
+
+void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded) {
+    // A present instance replaces a record of the same key that was absent.
+    if (auto existing = document_.Find(r.XMLIdx)) {
+        if (!existing->IsDeviceConnected && r.IsDeviceConnected) document_.Remove(r.XMLIdx);
+    }
+    if (document_.Contains(r.XMLIdx)) {
+        document_.RaiseInstanceCount(r.XMLIdx);
+        return;
+    }
+    r.NumDeviceInstances = 1;
+    observer_.LetEventsRun();
+    if (!toBeAdded) return;
+
+    std::string listName = r.DeviceDesc.empty() ? r.DriverDesc : r.DeviceDesc;
+    if (!r.FriendlyName.empty()) listName = r.FriendlyName;
+    r.UnknownDevice = text::UpperAscii(r.ClassGUID) == kUnknownClassGuid || text::UpperAscii(listName) == "UNKNOWN DEVICE";
+    if (auto otherKey = rows_.mP_IsRecordExist(listName)) {
+        if (auto other = document_.Find(*otherKey))
+            r.UseINFSectionInBackupFolderName = other->InfSection + other->InfSectionExt != r.InfSection + r.InfSectionExt;
+    }
+    mP_GetIconDataSetParentNode(ctx_, r, icons_, "");
+    if (text::UpperAscii(r.ClassGUID) != kUnknownClassGuid) {
+        ++result_.devicesFound;
+        observer_.OnSummary(SummaryText::kDevicesFound, "Devices found: " + std::to_string(result_.devicesFound));
+    } else {
+        ++result_.unidentified;
+        observer_.OnSummary(SummaryText::kUnidentified, "Unidentified devices: " + std::to_string(result_.unidentified));
+    }
+    mP_AddRecordStats("Found " + listName + ".");
+    if (common_.Loaded() && !r.NoHWID) {
+        for (const auto& id : r.HardwareID) {
+            if (common_.Contains(id)) {
+                r.IsCommonDevice = true;
+                break;
+            }
+        }
+    }
+    observer_.OnRowAdded(rows_.mP_AddRecord(listName, r));
+    document_.Write(r);
+}
+
+}  // namespace vornel
