@@ -14,12 +14,14 @@ void RegisterRegCommands(CLI::App& app);
 void RegisterInfCommands(CLI::App& app);
 void RegisterDocCommands(CLI::App& app);
 void RegisterInfoCommands(CLI::App& app);
+void RegisterScanCommands(CLI::App& app);
 
 void RegisterCommands(CLI::App& app) {
     RegisterRegCommands(app);
     RegisterInfCommands(app);
     RegisterDocCommands(app);
     RegisterInfoCommands(app);
+    RegisterScanCommands(app);
 }
 
 }  // namespace vornel::cli
