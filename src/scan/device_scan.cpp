@@ -295,8 +295,16 @@ void DeviceScan::ScanInstance(const std::string& bus, const std::string& device,
 
 void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded) {
     // A present instance replaces a record of the same key that was absent.
+    // Its row and its count go with it, so the list and the counters do not show the
+    // device twice.
     if (auto existing = document_.Find(r.XMLIdx)) {
-        if (!existing->IsDeviceConnected && r.IsDeviceConnected) document_.Remove(r.XMLIdx);
+        if (!existing->IsDeviceConnected && r.IsDeviceConnected && document_.Remove(r.XMLIdx)) {
+            if (rows_.RemoveByTag(r.XMLIdx)) {
+                observer_.OnRowRemoved(r.XMLIdx);
+                if (text::UpperAscii(existing->ClassGUID) != kUnknownClassGuid) --result_.devicesFound;
+                else --result_.unidentified;
+            }
+        }
     }
     if (document_.Contains(r.XMLIdx)) {
         document_.RaiseInstanceCount(r.XMLIdx);

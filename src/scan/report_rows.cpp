@@ -36,6 +36,20 @@ std::optional<std::string> ReportList::mP_IsRecordExist(const std::string& listN
     return rows_[it->second].tag;
 }
 
+bool ReportList::RemoveByTag(const std::string& tag) {
+    auto it = byTag_.find(tag);
+    if (it == byTag_.end()) return false;
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(it->second));
+    // Rare (a present instance replacing an absent one): rebuild the indexes.
+    byName_.clear();
+    byTag_.clear();
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        byName_.try_emplace(rows_[i].items[report::kDescription], i);
+        byTag_.try_emplace(rows_[i].tag, i);
+    }
+    return true;
+}
+
 const ReportRow* ReportList::FindByTag(const std::string& tag) const {
     auto it = byTag_.find(tag);
     return it == byTag_.end() ? nullptr : &rows_[it->second];

@@ -42,6 +42,8 @@ public:
     const ReportRow& mP_AddRecord(const std::string& description, const DriverRecord& record);
     // The key of the row whose description equals `listName` (mP_IsRecordExist).
     std::optional<std::string> mP_IsRecordExist(const std::string& listName) const;
+    // Removes the row of a record, for a record the scan replaced.
+    bool RemoveByTag(const std::string& tag);
     const ReportRow* FindByTag(const std::string& tag) const;
     ReportRow* FindByTag(const std::string& tag);
     void Clear() {

@@ -31,6 +31,8 @@ public:
     virtual void OnLogLine(const std::string& /*line*/, bool /*noStatus*/) {}
     virtual void OnRowsCleared() {}
     virtual void OnRowAdded(const ReportRow& /*row*/) {}
+    // The row of a record a later, present instance replaced.
+    virtual void OnRowRemoved(const std::string& /*tag*/) {}
     // Pending events run here (the desktop program processes its events, the command line
     // redraws its progress line).
     virtual void LetEventsRun() {}

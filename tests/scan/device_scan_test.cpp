@@ -110,11 +110,16 @@ TEST_P(DeviceScanTest, SecondInstanceCountsAndPresentInstanceWins) {
     // An absent instance first, a present one after: the present one is the record.
     auto g = Make(Instance(dev + "3&1&0&08", kDisplayDevice + "\"FriendlyName\"=\"absent\"\r\n", false) +
                   Instance(dev + "3&1&0&10", kDisplayDevice + "\"FriendlyName\"=\"present\"\r\n"));
-    ASSERT_TRUE(g->Scan().completed);
+    const ScanResult res = g->Scan();
+    ASSERT_TRUE(res.completed);
     records = g->Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_TRUE(records[0].IsDeviceConnected);
     EXPECT_EQ(records[0].FriendlyName, "present");
+    // One row and one count for the one device.
+    ASSERT_EQ(g->Rows().Size(), 1u);
+    EXPECT_EQ(g->Rows().Rows()[0].items[report::kDescription], "present");
+    EXPECT_EQ(res.devicesFound, 1);
 }
 
 TEST_P(DeviceScanTest, SkippedInstances) {
