@@ -4,7 +4,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build demo test sanitize fuzz bench clean
+.PHONY: all setup configure build demo test sanitize fuzz clean
 
 all: build
 
@@ -30,6 +30,10 @@ sanitize: setup
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORNEL_SANITIZE=ON -DVORNEL_BENCH=OFF
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# One libFuzzer target: make fuzz FUZZ=inf|pe SECONDS=600
+fuzz: setup
+	scripts/fuzz.sh $(or $(FUZZ),inf) $(or $(SECONDS),600)
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
