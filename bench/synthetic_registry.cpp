@@ -255,7 +255,17 @@ private:
         const size_t model = rng_.Below(inf.models);
         const std::string hwid = ModelHardwareId(inf, infIndex, model);
         const std::string bus = hwid.substr(0, hwid.find('\\'));
-        const std::string device = hwid.substr(bus.size() + 1) + (bus == "PCI" ? "&REV_01" : "");
+        // The device key and the identifiers, most specific first, as each bus reports them.
+        const std::string rest = hwid.substr(bus.size() + 1);
+        std::string device = rest, ids = hwid;
+        if (bus == "PCI" || bus == "HDAUDIO") {
+            device = rest + (bus == "PCI" ? "&REV_01" : "&REV_1001");
+            ids = bus + "\\" + device + "|" + hwid;
+        } else if (bus == "USB" || bus == "HID") {
+            ids = hwid + "&REV_0100|" + hwid;
+        } else if (bus == "ACPI") {
+            ids = hwid + "|*" + rest;
+        }
         const unsigned many = static_cast<unsigned>(rng_.Below(100));
         size_t count = many < 80 ? 1 : many < 92 ? 2 : rng_.Between(3, 6);
         count = std::min(count, wanted - r_.instances);
@@ -267,7 +277,7 @@ private:
             usedInfs_.insert(infIndex);
             ++r_.driverKeys;
             Values v{{"DeviceDesc", ModelName(inf, model)},
-                     {"HardwareID", bus + "\\" + device + "|" + hwid},
+                     {"HardwareID", ids},
                      {"CompatibleIDs", bus + "\\CC_0C03|" + bus + "\\CLASS_" + ci.name},
                      {"ConfigFlags", "0"},
                      {"Class", ci.name},
