@@ -88,6 +88,7 @@ bool MountRegistrySources(const InstallationSources& s, platform::RegistryView& 
             return false;
         }
         for (const char* name : {"SYSTEM", "SOFTWARE"}) {
+            if (!s.rootHives) break;
             const HiveMount* h = FindHive(name);
             if (replaced(h)) continue;
             const auto file = image.HiveFile(name);

@@ -23,6 +23,7 @@ struct InstallationSources {
     std::vector<std::string> regs;   // .reg files
     std::filesystem::path settingsFile;  // empty: the user's settings.reg
     std::string computerName;        // names the computer instead of its registry
+    bool rootHives = true;           // mount the hives under root (false: files only)
 
     bool Any() const { return !root.empty() || !hives.empty() || !regs.empty(); }
 };
