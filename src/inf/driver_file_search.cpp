@@ -34,17 +34,51 @@ bool IsPlainName(std::string_view name) {
     return true;
 }
 
+// "CoreFilePath" in any case in a whole INF text (searched in every INF that misses a
+// file). The places of its last letter are found eight bytes at a time, the rest of the
+// word is compared there. Windows-1252 upper-casing never turns another character into an
+// ASCII letter, so ASCII folding is enough.
+constexpr std::string_view kCoreKey = "CoreFilePath";
+
+size_t FindCoreKey(std::string_view t, size_t from) {
+    constexpr size_t n = kCoreKey.size();
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    constexpr uint64_t kLast = kOnes * static_cast<unsigned char>('h'), kCase = kOnes * 0x20;
+    auto wordEndsAt = [&](size_t last) {
+        return (t[last] | 0x20) == 'h' && text::IEquals(t.substr(last + 1 - n, n - 1), kCoreKey.substr(0, n - 1));
+    };
+    size_t last = from + n - 1;
+    for (; last + 8 <= t.size(); last += 8) {
+        uint64_t v = 0;
+        std::memcpy(&v, t.data() + last, 8);
+        // A zero byte where a byte is 'h' or 'H' (only those two give 'h' once 0x20 is set).
+        const uint64_t x = (v | kCase) ^ kLast;
+        if (((x - kOnes) & ~x & kHigh) == 0) continue;
+        for (size_t i = 0; i < 8; ++i)
+            if (wordEndsAt(last + i)) return last + i + 1 - n;
+    }
+    for (; last < t.size(); ++last)
+        if (wordEndsAt(last)) return last + 1 - n;
+    return std::string_view::npos;
+}
+
+// The comparison key of a file name, as the SystemImage compares names: plain ASCII names
+// (nearly all of them) without the general folding's cost.
+std::string FoldKey(std::string_view name) {
+    for (char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80) return platform::FoldName(name);
+    return text::UpperAscii(name);
+}
+
 std::string ReadCoreFolder(ScanContext& ctx, const std::string& infFile) {
     if (text::IFind(infFile, ".inf") == std::string::npos || !ctx.image) return {};
     const auto host = ctx.image->Resolve(infFile);
     if (!host) return {};
     const auto open = ctx.profiles.Open(*host);
     if (!open.file) return {};
-    static constexpr std::string_view kKey = "CoreFilePath";
     const std::string_view t = open.file->Text();
-    for (size_t at = platform::AnsiIFind(t, kKey); at != std::string_view::npos;
-         at = platform::AnsiIFind(t, kKey, at + kKey.size())) {
-        size_t k = at + kKey.size();
+    for (size_t at = FindCoreKey(t, 0); at != std::string_view::npos; at = FindCoreKey(t, at + 1)) {
+        size_t k = at + kCoreKey.size();
         while (k < t.size() && (t[k] == ' ' || t[k] == '\t')) ++k;
         if (k == t.size() || t[k] != '=') continue;
         size_t next = 0;
@@ -108,31 +142,88 @@ const std::array<ProbeRow, 46> kProbeRows{{
     {&CI::CommPersonalPath, "\\", true},
 }};
 
+namespace {
+// Calls f with every entry of a "|"-joined list.
+template <class F>
+void ForEachEntry(std::string_view list, F&& f) {
+    for (size_t start = 0;;) {
+        const size_t bar = list.find('|', start);
+        f(list.substr(start, bar == std::string_view::npos ? bar : bar - start));
+        if (bar == std::string_view::npos) return;
+        start = bar + 1;
+    }
+}
+}  // namespace
+
 void UniqueListAppender::Add(std::string_view item) {
     if (item.empty()) return;
     if (!built_) {
-        for (const std::string& entry : text::Split(list_, "|")) seen_.insert(FoldNameCase(entry));
+        ForEachEntry(list_, [&](std::string_view entry) { seen_.insert(FoldNameCase(entry)); });
         built_ = true;
     }
-    if (list_.empty()) {
-        list_ = item;
-    } else {
-        if (seen_.count(FoldNameCase(item)) != 0) return;
+    std::string key = FoldNameCase(item);
+    if (!list_.empty()) {
+        if (seen_.count(key) != 0) return;
         if (list_.back() != '|') list_ += '|';
-        list_ += item;
     }
-    for (const std::string& piece : text::Split(item, "|")) seen_.insert(FoldNameCase(piece));
+    list_ += item;
+    if (item.find('|') == std::string_view::npos)
+        seen_.insert(std::move(key));
+    else
+        ForEachEntry(item, [&](std::string_view piece) { seen_.insert(FoldNameCase(piece)); });
 }
 
-// Folded file name -> the first of a run of folders holding a file of that name.
-struct DriverFileSearch::NameIndex {
+// Folded file name -> the first of a run of folders holding a file of that name. Open
+// addressing: a lookup usually costs one slot, where a node-based map costs two or three
+// cache misses in an index of tens of thousands of names.
+class DriverFileSearch::NameIndex {
+public:
     struct Hit {
         uint32_t folder = 0;
         // Names that differ only in case share the folder (a case-sensitive host), or a
         // folder bears the name: which one Windows would see is the SystemImage's rule.
         bool ambiguous = false;
     };
-    std::unordered_map<std::string, Hit> names;
+
+    // The first hit added for a name is kept.
+    void Add(std::string key, Hit hit) {
+        if ((count_ + 1) * 2 > slots_.size()) Grow();
+        const uint64_t hash = std::hash<std::string_view>{}(key);
+        Slot& slot = slots_[SlotOf(key, hash)];
+        if (slot.used) return;
+        slot = {std::move(key), hash, hit, true};
+        ++count_;
+    }
+    const Hit* Find(std::string_view key) const {
+        if (slots_.empty()) return nullptr;
+        const Slot& slot = slots_[SlotOf(key, std::hash<std::string_view>{}(key))];
+        return slot.used ? &slot.hit : nullptr;
+    }
+
+private:
+    struct Slot {
+        std::string key;
+        uint64_t hash = 0;
+        Hit hit;
+        bool used = false;
+    };
+    // The slot holding the key, or the free slot where it would go.
+    size_t SlotOf(std::string_view key, uint64_t hash) const {
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (!slot.used || (slot.hash == hash && slot.key == key)) return i;
+        }
+    }
+    void Grow() {
+        std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
+        old.swap(slots_);
+        for (Slot& slot : old)
+            if (slot.used) slots_[SlotOf(slot.key, slot.hash)] = std::move(slot);
+    }
+
+    std::vector<Slot> slots_;
+    size_t count_ = 0;
 };
 
 DriverFileSearch::DriverFileSearch(ScanContext& ctx, bool indexed) : ctx_(ctx), indexed_(indexed) {
@@ -180,12 +271,17 @@ DriverFileSearch::NameIndex& DriverFileSearch::IndexOf(const std::vector<std::st
         const auto entries = ctx_.image->List(folders[i]);
         if (!entries) continue;
         // The listing is ordered by folded name, so names folding alike are neighbours.
+        std::string key, next;
         for (size_t e = 0; e < entries->size();) {
-            std::string key = platform::FoldName((*entries)[e].name);
+            if (e == 0) key = FoldKey((*entries)[e].name);
             size_t same = e + 1;
-            while (same < entries->size() && platform::FoldName((*entries)[same].name) == key) ++same;
+            for (; same < entries->size(); ++same) {
+                next = FoldKey((*entries)[same].name);
+                if (next != key) break;
+            }
             const bool ambiguous = same - e > 1;
-            if (ambiguous || !(*entries)[e].folder) slot->names.try_emplace(std::move(key), NameIndex::Hit{i, ambiguous});
+            if (ambiguous || !(*entries)[e].folder) slot->Add(key, NameIndex::Hit{i, ambiguous});
+            key.swap(next);
             e = same;
         }
     }
@@ -212,14 +308,14 @@ std::string DriverFileSearch::ProbeEachRow(std::string_view name, const std::str
 std::string DriverFileSearch::Locate(std::string_view name, const std::string& infFile) {
     if (!ctx_.image || name.empty()) return {};
     if (!indexed_ || !IsPlainName(name)) return ProbeEachRow(name, infFile);
-    const std::string key = platform::FoldName(name);
+    const std::string key = FoldKey(name);
     bool ambiguous = false;
     auto find = [&](const std::vector<std::string>& folders, std::unique_ptr<NameIndex>& slot) -> std::string {
         const NameIndex& index = IndexOf(folders, slot);
-        const auto it = index.names.find(key);
-        if (it == index.names.end()) return {};
-        ambiguous = it->second.ambiguous;
-        return folders[it->second.folder] + std::string(name);
+        const NameIndex::Hit* hit = index.Find(key);
+        if (!hit) return {};
+        ambiguous = hit->ambiguous;
+        return folders[hit->folder] + std::string(name);
     };
     std::string hit = find(fixedFolders_, fixedIndex_);
     if (hit.empty() && !ambiguous) {

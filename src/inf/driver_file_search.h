@@ -72,7 +72,7 @@ public:
     const std::string& CoreFolder(const std::string& infFile);
 
 private:
-    struct NameIndex;
+    class NameIndex;
 
     std::string ProbeEachRow(std::string_view name, const std::string& infFile);
     const std::vector<std::string>& CoreFolders(const std::string& core);

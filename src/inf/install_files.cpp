@@ -62,7 +62,10 @@ void InstallFileLocator::ForceAdd(const fs::path& host, std::string& list) {
         std::string section;
         reader_.mP_GetPrivateProfileSection(host, "SourceDisksFiles", section);
         UniqueListAppender names(list);
-        for (std::string_view line : text::Split(section, std::string_view("\0", 1))) {
+        const std::string_view body = section;
+        for (size_t start = 0, end = 0; start < body.size(); start = end + 1) {
+            end = std::min(body.find('\0', start), body.size());
+            const std::string_view line = body.substr(start, end - start);
             const size_t eq = line.find('=');
             if (eq == std::string_view::npos) continue;
             // The 9x reader keeps comment lines; a file commented out is not installed.
@@ -74,8 +77,11 @@ void InstallFileLocator::ForceAdd(const fs::path& host, std::string& list) {
     });
 }
 
-void InstallFileLocator::Complete(const std::string& infFile, const fs::path& host,
-                                  const std::string& section, std::string& list, Listed& out) {
+const InstallFileLocator::Listed& InstallFileLocator::Complete(Listed& out, const std::string& infFile,
+                                                               const fs::path& host, const std::string& section) {
+    if (out.complete || !out.ok) return out;
+    out.complete = true;
+    std::string list = std::move(out.scraped);
     const std::string ownName = FoldNameCase(FileNameOf(infFile));
     std::vector<fs::path> others;
     for (const std::string& entry : NonEmptyEntries(list)) {
@@ -96,11 +102,11 @@ void InstallFileLocator::Complete(const std::string& infFile, const fs::path& ho
         AppendBlock(list, it->second);
     }
     ForceAdd(host, list);
+    out.names = NonEmptyEntries(list);
+    return out;
 }
 
-const InstallFileLocator::Listed& InstallFileLocator::List(int method, const std::string& infFile,
-                                                           const fs::path& host,
-                                                           const std::string& section) {
+InstallFileLocator::Listed& InstallFileLocator::List(int method, const fs::path& host, const std::string& section) {
     std::string key = host.string();
     key += '\n';
     key += static_cast<char>('0' + method);
@@ -108,13 +114,10 @@ const InstallFileLocator::Listed& InstallFileLocator::List(int method, const std
     auto [it, fresh] = listed_.try_emplace(std::move(key));
     Listed& out = it->second;
     if (!fresh) return out;
-    const InfScrape scrape = reader_.Scrape(method, host, section);
+    InfScrape scrape = reader_.Scrape(method, host, section);
     out.ok = scrape.ok;
     out.methodFound = scrape.methodFound;
-    if (!scrape.ok) return out;
-    std::string list = scrape.files;
-    Complete(infFile, host, section, list, out);
-    out.names = NonEmptyEntries(list);
+    out.scraped = std::move(scrape.files);
     return out;
 }
 
@@ -129,7 +132,7 @@ std::vector<std::string> InstallFileLocator::p_ScrapeInf(int method, DriverRecor
     return Guarded(kModule, "p_ScrapeInf", std::vector<std::string>(), [&] {
         const auto host = ctx_.image ? ctx_.image->Resolve(record.InfFile) : std::nullopt;
         if (!host) throw VlxError(kErrFileNotFound, "File not found");
-        const Listed& listed = List(method, record.InfFile, *host, section);
+        const Listed& listed = Complete(List(method, *host, section), record.InfFile, *host, section);
         LocateReferences(listed, record);
         return listed.names;
     });
@@ -166,27 +169,29 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r) {
 
         // The first method that names files of its own: every list also holds the common
         // tail and [SourceDisksFiles], which would otherwise stop at method 1 every time.
-        const Listed* chosen = nullptr;
+        Listed* listed = nullptr;
         int method = kParseNone;
         for (int m = kParseInstallSection; m <= kParseWholeFile; ++m) {
-            chosen = &List(m, full, *host, section);
-            if (!chosen->ok) break;
-            if (chosen->methodFound) {
+            listed = &List(m, *host, section);
+            if (!listed->ok) break;
+            if (listed->methodFound) {
                 method = m;
                 break;
             }
         }
         r.ParseMethod = static_cast<int16_t>(method);
+        const Listed* chosen = &Complete(*listed, full, *host, section);
 
         LocateReferences(*chosen, r);
         UniqueListAppender missing(r.InfInstallFilesMissing);
         UniqueListAppender additional(r.AdditionalInfFiles);
-        FileList files("|");
+        std::string joined;
+        UniqueListAppender files(joined);
         std::unordered_set<std::string_view> searched;
         for (const std::string& name : chosen->names)
             if (searched.insert(name).second) files.Add(search_.Search(name, full, missing, additional));
         files.Add(full);
-        r.InfInstallFiles = files.Text();
+        r.InfInstallFiles = std::move(joined);
         const size_t count = static_cast<size_t>(std::count(r.InfInstallFiles.begin(), r.InfInstallFiles.end(), '|')) + 1;
         r.NumInstallFiles = static_cast<int16_t>(std::min<size_t>(count, INT16_MAX));
         return true;

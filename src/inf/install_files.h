@@ -64,15 +64,17 @@ private:
     struct Listed {
         bool ok = false;           // the INF could be read
         bool methodFound = false;  // the method itself named a file (not only the common tail)
+        std::string scraped;       // the reader's list
+        bool complete = false;     // the two lists below are filled
         std::vector<std::string> references;  // INF names to locate, in list order
         std::vector<std::string> names;       // the whole list, in order
     };
 
-    const Listed& List(int method, const std::string& infFile,
-                       const std::filesystem::path& host, const std::string& section);
+    // The reader's list; Complete adds the rest, only for the method a record keeps.
+    Listed& List(int method, const std::filesystem::path& host, const std::string& section);
     // The referenced INFs located and their files appended, then [SourceDisksFiles].
-    void Complete(const std::string& infFile, const std::filesystem::path& host,
-                  const std::string& section, std::string& list, Listed& out);
+    const Listed& Complete(Listed& listed, const std::string& infFile,
+                           const std::filesystem::path& host, const std::string& section);
     void ForceAdd(const std::filesystem::path& host, std::string& list);
     // Replays the search of the referenced INFs for a record (extends its lists).
     void LocateReferences(const Listed& listed, DriverRecord& record);
