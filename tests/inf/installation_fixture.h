@@ -30,15 +30,15 @@ protected:
         info_.sWinDirUM = info_.sWinDirUNC = "C:\\WINDOWS";
         info_.sWinSysDirUM = info_.sWinSysDirUNC = "C:\\WINDOWS\\system32";
         info_.ProgramPath = "C:\\Program Files";
-        const std::string all = "C:\\Documents and Settings\\All Users";
-        info_.CommStartMenuPath = all + "\\Start Menu";
-        info_.CommStartMenuProgramsPath = info_.CommProgramsPath = all + "\\Start Menu\\Programs";
-        info_.CommStartUpPath = all + "\\Start Menu\\Programs\\Startup";
-        info_.CommDesktopPath = all + "\\Desktop";
-        info_.CommFavorites = all + "\\Favorites";
-        info_.CommAppDataPath = all + "\\Application Data";
-        info_.CommTemplates = all + "\\Templates";
-        info_.CommPersonalPath = all + "\\Documents";
+        const std::string all = "C:\\Documents and Settings\\All Users\\";
+        info_.CommStartMenuPath = all + "Start Menu";
+        info_.CommStartMenuProgramsPath = info_.CommProgramsPath = all + "Start Menu\\Programs";
+        info_.CommStartUpPath = all + "Start Menu\\Programs\\Startup";
+        info_.CommDesktopPath = all + "Desktop";
+        info_.CommFavorites = all + "Favorites";
+        info_.CommAppDataPath = all + "Application Data";
+        info_.CommTemplates = all + "Templates";
+        info_.CommPersonalPath = all + "Documents";
         std::filesystem::create_directories(Root() / "WINDOWS" / "system32" / "drivers");
         std::filesystem::create_directories(Root() / "WINDOWS" / "Inf");
     }
@@ -52,7 +52,8 @@ protected:
     // The driver key's values, as .reg lines.
     void Key(const std::string& values) { keyValues_ = values; }
 
-    // Builds the context over the tree as it is now (the view lists folders once).
+    // Builds the context over the tree as it is now (the view lists folders once); the
+    // locator lives until the next call.
     ScanContext& Context() {
         auto store = std::make_shared<platform::RegFileStore>();
         std::string error;
@@ -77,8 +78,9 @@ protected:
         ScanContext& ctx = Context();
         return GetParam() ? locator_->p_GetInfInstallFiles(r) : p_GetInfInstallFiles(ctx, r);
     }
+    // One search with the context built last (built now when there is none).
     std::string Find(const std::string& name, DriverRecord& r) {
-        Context();
+        if (!ctx_) Context();
         return GetParam() ? locator_->Search().p_ManualInfDriverFileSearch(name, r)
                           : p_ManualInfDriverFileSearch(*ctx_, name, r);
     }
