@@ -35,5 +35,8 @@ sanitize: setup
 fuzz: setup
 	scripts/fuzz.sh $(or $(FUZZ),inf) $(or $(SECONDS),600)
 
+bench: build
+	@scripts/bench-scan.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
