@@ -26,8 +26,7 @@ using CI = ComputerInfo;
 // blanks, characters no file name has) is probed row by row through the SystemImage, which
 // normalises it as Windows does and never leaves the installation.
 bool IsPlainName(std::string_view name) {
-    if (name.empty() || name.size() > 255 || name.back() == '.' || name.back() == ' ')
-        return false;
+    if (name.empty() || name.size() > 255 || name.back() == '.' || name.back() == ' ') return false;
     for (char c : name)
         if (static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|%", c) != nullptr)
             return false;
@@ -45,7 +44,8 @@ size_t FindCoreKey(std::string_view t, size_t from) {
     constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
     constexpr uint64_t kLast = kOnes * static_cast<unsigned char>('h'), kCase = kOnes * 0x20;
     auto wordEndsAt = [&](size_t last) {
-        return (t[last] | 0x20) == 'h' && text::IEquals(t.substr(last + 1 - n, n - 1), kCoreKey.substr(0, n - 1));
+        return (t[last] | 0x20) == 'h' &&
+               text::IEquals(t.substr(last + 1 - n, n - 1), kCoreKey.substr(0, n - 1));
     };
     size_t last = from + n - 1;
     for (; last + 8 <= t.size(); last += 8) {
@@ -253,11 +253,13 @@ const std::vector<std::string>& DriverFileSearch::BackupFolders() {
     if (backupsKnown_) return backupFolders_;
     backupsKnown_ = true;
     const std::string& sys = ctx_.info.sWinSysDirUNC;
-    if (sys.empty() || !ctx_.image || !ctx_.image->IsFolder(sys + kBackupRoot)) return backupFolders_;
+    if (sys.empty() || !ctx_.image || !ctx_.image->IsFolder(sys + kBackupRoot))
+        return backupFolders_;
     char number[8];
     for (int n = 0; n < kBackupNumbers; ++n) {
         std::snprintf(number, sizeof number, "%04d", n);
-        for (const char* tail : kBackupTails) backupFolders_.push_back(sys + kBackupRoot + "\\" + number + tail);
+        for (const char* tail : kBackupTails)
+            backupFolders_.push_back(sys + kBackupRoot + "\\" + number + tail);
     }
     return backupFolders_;
 }
@@ -310,7 +312,8 @@ std::string DriverFileSearch::Locate(std::string_view name, const std::string& i
     if (!indexed_ || !IsPlainName(name)) return ProbeEachRow(name, infFile);
     const std::string key = FoldKey(name);
     bool ambiguous = false;
-    auto find = [&](const std::vector<std::string>& folders, std::unique_ptr<NameIndex>& slot) -> std::string {
+    auto find = [&](const std::vector<std::string>& folders,
+                    std::unique_ptr<NameIndex>& slot) -> std::string {
         const NameIndex& index = IndexOf(folders, slot);
         const NameIndex::Hit* hit = index.Find(key);
         if (!hit) return {};
@@ -347,7 +350,8 @@ std::string DriverFileSearch::Search(std::string_view name, const std::string& i
     });
 }
 
-std::string DriverFileSearch::p_ManualInfDriverFileSearch(const std::string& name, DriverRecord& record) {
+std::string DriverFileSearch::p_ManualInfDriverFileSearch(const std::string& name,
+                                                          DriverRecord& record) {
     UniqueListAppender missing(record.InfInstallFilesMissing);
     UniqueListAppender additional(record.AdditionalInfFiles);
     return Search(name, record.InfFile, missing, additional);
@@ -357,7 +361,8 @@ std::string DriverFileSearch::p_ManualInfDriverFileSearch(const std::string& nam
 
 namespace vornel {
 
-std::string p_ManualInfDriverFileSearch(ScanContext& ctx, const std::string& name, DriverRecord& record) {
+std::string p_ManualInfDriverFileSearch(ScanContext& ctx, const std::string& name,
+                                        DriverRecord& record) {
     inf::DriverFileSearch search(ctx, false);
     return search.p_ManualInfDriverFileSearch(name, record);
 }

@@ -77,8 +77,7 @@ private:
     std::string ProbeEachRow(std::string_view name, const std::string& infFile);
     const std::vector<std::string>& CoreFolders(const std::string& core);
     const std::vector<std::string>& BackupFolders();
-    NameIndex& IndexOf(const std::vector<std::string>& folders,
-                       std::unique_ptr<NameIndex>& slot);
+    NameIndex& IndexOf(const std::vector<std::string>& folders, std::unique_ptr<NameIndex>& slot);
 
     ScanContext& ctx_;
     bool indexed_;

@@ -77,8 +77,10 @@ void InstallFileLocator::ForceAdd(const fs::path& host, std::string& list) {
     });
 }
 
-const InstallFileLocator::Listed& InstallFileLocator::Complete(Listed& out, const std::string& infFile,
-                                                               const fs::path& host, const std::string& section) {
+const InstallFileLocator::Listed& InstallFileLocator::Complete(Listed& out,
+                                                               const std::string& infFile,
+                                                               const fs::path& host,
+                                                               const std::string& section) {
     if (out.complete || !out.ok) return out;
     out.complete = true;
     std::string list = std::move(out.scraped);
@@ -93,7 +95,8 @@ const InstallFileLocator::Listed& InstallFileLocator::Complete(Listed& out, cons
         if (where.empty()) continue;
         // The file found is what counts: the own INF under another spelling is not read again.
         const auto refHost = ctx_.image->Resolve(where);
-        if (!refHost || *refHost == host || std::count(others.begin(), others.end(), *refHost)) continue;
+        if (!refHost || *refHost == host || std::count(others.begin(), others.end(), *refHost))
+            continue;
         others.push_back(*refHost);
     }
     for (const fs::path& other : others) {
@@ -106,7 +109,8 @@ const InstallFileLocator::Listed& InstallFileLocator::Complete(Listed& out, cons
     return out;
 }
 
-InstallFileLocator::Listed& InstallFileLocator::List(int method, const fs::path& host, const std::string& section) {
+InstallFileLocator::Listed& InstallFileLocator::List(int method, const fs::path& host,
+                                                     const std::string& section) {
     std::string key = host.string();
     key += '\n';
     key += static_cast<char>('0' + method);
@@ -124,7 +128,8 @@ InstallFileLocator::Listed& InstallFileLocator::List(int method, const fs::path&
 void InstallFileLocator::LocateReferences(const Listed& listed, DriverRecord& record) {
     UniqueListAppender missing(record.InfInstallFilesMissing);
     UniqueListAppender additional(record.AdditionalInfFiles);
-    for (const std::string& ref : listed.references) search_.Search(ref, record.InfFile, missing, additional);
+    for (const std::string& ref : listed.references)
+        search_.Search(ref, record.InfFile, missing, additional);
 }
 
 std::vector<std::string> InstallFileLocator::p_ScrapeInf(int method, DriverRecord& record,
@@ -132,13 +137,15 @@ std::vector<std::string> InstallFileLocator::p_ScrapeInf(int method, DriverRecor
     return Guarded(kModule, "p_ScrapeInf", std::vector<std::string>(), [&] {
         const auto host = ctx_.image ? ctx_.image->Resolve(record.InfFile) : std::nullopt;
         if (!host) throw VlxError(kErrFileNotFound, "File not found");
-        const Listed& listed = Complete(List(method, *host, section), record.InfFile, *host, section);
+        const Listed& listed =
+            Complete(List(method, *host, section), record.InfFile, *host, section);
         LocateReferences(listed, record);
         return listed.names;
     });
 }
 
-void InstallFileLocator::p_ForceAddOfSourceDisksFiles(const std::string& infPath, std::string& list) {
+void InstallFileLocator::p_ForceAddOfSourceDisksFiles(const std::string& infPath,
+                                                      std::string& list) {
     const auto host = ctx_.image ? ctx_.image->Resolve(infPath) : std::nullopt;
     if (host) ForceAdd(*host, list);
 }
@@ -189,10 +196,13 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r) {
         UniqueListAppender files(joined);
         std::unordered_set<std::string_view> searched;
         for (const std::string& name : chosen->names)
-            if (searched.insert(name).second) files.Add(search_.Search(name, full, missing, additional));
+            if (searched.insert(name).second)
+                files.Add(search_.Search(name, full, missing, additional));
         files.Add(full);
         r.InfInstallFiles = std::move(joined);
-        const size_t count = static_cast<size_t>(std::count(r.InfInstallFiles.begin(), r.InfInstallFiles.end(), '|')) + 1;
+        const size_t count = static_cast<size_t>(std::count(r.InfInstallFiles.begin(),
+                                                            r.InfInstallFiles.end(), '|')) +
+                             1;
         r.NumInstallFiles = static_cast<int16_t>(std::min<size_t>(count, INT16_MAX));
         return true;
     });
@@ -204,7 +214,8 @@ bool p_GetInfInstallFiles(ScanContext& ctx, DriverRecord& record) {
     return inf::InstallFileLocator(ctx, false).p_GetInfInstallFiles(record);
 }
 
-bool mP_GetINFPath(ScanContext& ctx, const std::string& name, std::string& path, bool unc, bool useAsGiven) {
+bool mP_GetINFPath(ScanContext& ctx, const std::string& name, std::string& path, bool unc,
+                   bool useAsGiven) {
     path.clear();
     return Guarded(kModule, "mP_GetINFPath", false, [&] {
         if (!ctx.image || name.empty()) return false;
@@ -223,7 +234,8 @@ bool mP_GetINFPath(ScanContext& ctx, const std::string& name, std::string& path,
     });
 }
 
-std::vector<std::string> p_ScrapeInf(ScanContext& ctx, int method, DriverRecord& record, const std::string& section) {
+std::vector<std::string> p_ScrapeInf(ScanContext& ctx, int method, DriverRecord& record,
+                                     const std::string& section) {
     return inf::InstallFileLocator(ctx, false).p_ScrapeInf(method, record, section);
 }
 

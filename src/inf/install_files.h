@@ -38,8 +38,7 @@ std::vector<std::string> p_ScrapeInf(ScanContext& ctx, int method, DriverRecord&
 
 // Adds each name of the INF's [SourceDisksFiles] to a "|"-joined list, unique without
 // regard to case.
-void p_ForceAddOfSourceDisksFiles(ScanContext& ctx, const std::string& infPath,
-                                  std::string& list);
+void p_ForceAddOfSourceDisksFiles(ScanContext& ctx, const std::string& infPath, std::string& list);
 
 namespace inf {
 

@@ -36,14 +36,16 @@ TEST_P(DriverFileSearchTest, BackupsAreSearchedLastUpToNumberFifty) {
     Put(backups + "0003\\DriverFiles\\i386\\here.sys");
     Put("WINDOWS\\system32\\here.sys");
     DriverRecord r;
-    EXPECT_EQ(Find("old.sys", r), "C:\\WINDOWS\\system32\\ReinstallBackups\\0007\\DriverFiles\\i386\\old.sys");
+    EXPECT_EQ(Find("old.sys", r),
+              "C:\\WINDOWS\\system32\\ReinstallBackups\\0007\\DriverFiles\\i386\\old.sys");
     EXPECT_EQ(Find("late.sys", r), "");
     EXPECT_EQ(Find("here.sys", r), "C:\\WINDOWS\\system32\\here.sys");
 }
 
 TEST_P(DriverFileSearchTest, CoreFilePathFolderOfEachInf) {
-    Put("WINDOWS\\Inf\\oem1.inf", "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[Strings]\r\n"
-                                  "CoreFilePath = \"Acme Mouse\" ; set up by the vendor\r\n");
+    Put("WINDOWS\\Inf\\oem1.inf",
+        "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[Strings]\r\n"
+        "CoreFilePath = \"Acme Mouse\" ; set up by the vendor\r\n");
     Put("WINDOWS\\Inf\\oem2.inf", "[Version]\r\n\r\n[Strings]\r\ncorefilepath=Beta\\Tools\r\n");
     Put("Program Files\\Acme Mouse\\point.exe");
     Put("Documents and Settings\\All Users\\Application Data\\Beta\\Tools\\point.exe");
@@ -53,8 +55,9 @@ TEST_P(DriverFileSearchTest, CoreFilePathFolderOfEachInf) {
     // One locator for both INFs, asked in turn.
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(Find("point.exe", first), "C:\\Program Files\\Acme Mouse\\point.exe");
-        EXPECT_EQ(Find("point.exe", second),
-                  "C:\\Documents and Settings\\All Users\\Application Data\\Beta\\Tools\\point.exe");
+        EXPECT_EQ(
+            Find("point.exe", second),
+            "C:\\Documents and Settings\\All Users\\Application Data\\Beta\\Tools\\point.exe");
     }
 }
 
@@ -65,14 +68,16 @@ TEST_P(DriverFileSearchTest, NamesAreLookedUpOnlyInsideTheInstallation) {
     EXPECT_EQ(Find("..\\..\\..\\outside.sys", r), "");
     EXPECT_EQ(Find("..\\..\\..\\..\\..\\..\\outside.sys", r), "");
     EXPECT_EQ(Find("C:\\WINDOWS\\system32\\drivers\\in.sys", r), "");
-    EXPECT_EQ(Find("..\\WINDOWS\\system32\\drivers\\in.sys", r), "C:\\WINDOWS\\..\\WINDOWS\\system32\\drivers\\in.sys");
+    EXPECT_EQ(Find("..\\WINDOWS\\system32\\drivers\\in.sys", r),
+              "C:\\WINDOWS\\..\\WINDOWS\\system32\\drivers\\in.sys");
     // A base folder the record does not know is not the drive's root.
     dir_.Write("root/outside.sys", "MZ");
     info_.CommFavorites.clear();
     Context();
     EXPECT_EQ(Find("outside.sys", r), "");
     EXPECT_EQ(r.InfInstallFilesMissing,
-              "..\\..\\..\\outside.sys|..\\..\\..\\..\\..\\..\\outside.sys|C:\\WINDOWS\\system32\\drivers\\in.sys|"
+              "..\\..\\..\\outside.sys|..\\..\\..\\..\\..\\..\\outside.sys|C:"
+              "\\WINDOWS\\system32\\drivers\\in.sys|"
               "outside.sys");
 }
 

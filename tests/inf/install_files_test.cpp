@@ -19,10 +19,14 @@ std::string NetInf(const std::string& install, const std::string& more = "") {
            "CatalogFile=acmenet.cat ; signed by the lab\r\nDriverVer=07/01/2006,6.0.1.4\r\n\r\n"
            "[Manufacturer]\r\n%Acme%=Acme,NTx86\r\n\r\n[Acme.NTx86]\r\n"
            "%AcmeNet.Desc%=AcmeNet.Install, PCI\\VEN_1234&DEV_0001\r\n\r\n"
-           "[AcmeNet.Install.NTx86]\r\nCharacteristics=0x84\r\n" + install + "AddReg=AcmeNet.Reg\r\n\r\n"
+           "[AcmeNet.Install.NTx86]\r\nCharacteristics=0x84\r\n" +
+           install +
+           "AddReg=AcmeNet.Reg\r\n\r\n"
            "[AcmeNet.Install.NTx86.CoInstallers]\r\nCopyFiles=AcmeNet.CoInst\r\n\r\n"
            "[AcmeNet.Files]\r\nacmeui.dll,,,2\r\nACMENET.SYS\r\nacmegone.dll\r\n\r\n"
-           "[AcmeNet.CoInst]\r\nacmeco.dll\r\n\r\n[AcmeNet.Reg]\r\nHKR,Ndi,Service,0,\"acmenet\"\r\n\r\n" + more +
+           "[AcmeNet.CoInst]\r\nacmeco.dll\r\n\r\n[AcmeNet.Reg]\r\nHKR,Ndi,Service,0,"
+           "\"acmenet\"\r\n\r\n" +
+           more +
            "[Strings]\r\nAcme=\"Acme Networks\"\r\nAcmeNet.Desc=\"Acme Gigabit Adapter\"\r\n";
 }
 const std::string kSourceDisks =
@@ -33,7 +37,8 @@ class InstallFilesTest : public InstallationTest {
 protected:
     void SetUp() override {
         InstallationTest::SetUp();
-        Key("\"InfPath\"=\"oem3.inf\"\r\n\"InfSection\"=\"AcmeNet.Install\"\r\n\"InfSectionExt\"=\".NTx86\"\r\n");
+        Key("\"InfPath\"=\"oem3.inf\"\r\n\"InfSection\"=\"AcmeNet.Install\"\r\n\"InfSectionExt\"="
+            "\".NTx86\"\r\n");
         Put("WINDOWS\\system32\\drivers\\acmenet.sys");
         Put("WINDOWS\\system32\\acmeui.dll");
         Put("WINDOWS\\system32\\acmeco.dll");
@@ -42,7 +47,8 @@ protected:
 };
 
 TEST_P(InstallFilesTest, ListsTheInstallSectionFilesWhereTheyAreAndTheInfLast) {
-    Put("WINDOWS\\Inf\\Other\\oem3.inf", NetInf("CopyFiles=@acmenet.sys, AcmeNet.Files\r\n", kSourceDisks));
+    Put("WINDOWS\\Inf\\Other\\oem3.inf",
+        NetInf("CopyFiles=@acmenet.sys, AcmeNet.Files\r\n", kSourceDisks));
     DriverRecord r;
     ASSERT_TRUE(Locate(r));
     EXPECT_EQ(r.InfFile, "C:\\WINDOWS\\Inf\\Other\\oem3.inf");
@@ -50,7 +56,8 @@ TEST_P(InstallFilesTest, ListsTheInstallSectionFilesWhereTheyAreAndTheInfLast) {
     EXPECT_EQ(r.ParseMethod, 1);
     EXPECT_EQ(r.InfInstallFiles,
               "C:\\WINDOWS\\system32\\Drivers\\acmenet.sys|C:\\WINDOWS\\system32\\acmeui.dll|"
-              "C:\\WINDOWS\\system32\\acmeco.dll|" + kCat + "acmenet.cat|C:\\WINDOWS\\Inf\\Other\\oem3.inf");
+              "C:\\WINDOWS\\system32\\acmeco.dll|" +
+                  kCat + "acmenet.cat|C:\\WINDOWS\\Inf\\Other\\oem3.inf");
     EXPECT_EQ(r.NumInstallFiles, 5);
     EXPECT_EQ(r.InfInstallFilesMissing, "acmegone.dll");
     EXPECT_EQ(LogRecords(), 0u);
@@ -74,9 +81,11 @@ TEST_P(InstallFilesTest, LaterMethodsWhenTheInstallSectionCopiesNothing) {
     EXPECT_EQ(bySourceDisks.ParseMethod, 2);
     EXPECT_EQ(bySourceDisks.InfInstallFiles,
               "C:\\WINDOWS\\system32\\Drivers\\acmenet.sys|C:\\WINDOWS\\system32\\acmeui.dll|"
-              "C:\\WINDOWS\\system32\\acmeco.dll|" + kCat + "acmenet.cat|C:\\WINDOWS\\Inf\\oem3.inf");
+              "C:\\WINDOWS\\system32\\acmeco.dll|" +
+                  kCat + "acmenet.cat|C:\\WINDOWS\\Inf\\oem3.inf");
 
-    Put("WINDOWS\\Inf\\oem3.inf", NetInf("", "[AcmeNet.Extra]\r\nCopyFiles = AcmeNet.CoInst\r\n\r\n"));
+    Put("WINDOWS\\Inf\\oem3.inf",
+        NetInf("", "[AcmeNet.Extra]\r\nCopyFiles = AcmeNet.CoInst\r\n\r\n"));
     DriverRecord byWholeFile;
     ASSERT_TRUE(Locate(byWholeFile));
     EXPECT_EQ(byWholeFile.ParseMethod, 3);
@@ -85,12 +94,14 @@ TEST_P(InstallFilesTest, LaterMethodsWhenTheInstallSectionCopiesNothing) {
 }
 
 TEST_P(InstallFilesTest, FollowsIncludedInfsButNeverItsOwnInfAgain) {
-    Put("WINDOWS\\Inf\\ks.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n[KS.Registration]\r\n"
-                                "CopyFiles=KS.Files\r\n\r\n[KS.Files]\r\nks.sys\r\n");
+    Put("WINDOWS\\Inf\\ks.inf",
+        "[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n[KS.Registration]\r\n"
+        "CopyFiles=KS.Files\r\n\r\n[KS.Files]\r\nks.sys\r\n");
     Put("WINDOWS\\system32\\drivers\\ks.sys");
     // Read as a whole file, its own INF would add unused.sys.
     Put("WINDOWS\\Inf\\oem3.inf",
-        NetInf("CopyFiles=@acmenet.sys\r\nInclude=ks.inf, OEM3.INF, nowhere.inf\r\nNeeds=KS.Registration\r\n",
+        NetInf("CopyFiles=@acmenet.sys\r\nInclude=ks.inf, OEM3.INF, "
+               "nowhere.inf\r\nNeeds=KS.Registration\r\n",
                "[Unused]\r\nCopyFiles=Unused.Files\r\n\r\n[Unused.Files]\r\nunused.sys\r\n\r\n"));
     DriverRecord r;
     ASSERT_TRUE(Locate(r));
@@ -123,7 +134,8 @@ TEST_P(InstallFilesTest, AnUnreadableInfGivesItselfAloneAndOneLogRecord) {
     for (const std::string& bytes : {std::string(), binary, std::string("huge")}) {
         Put("WINDOWS\\Inf\\oem3.inf", bytes);
         if (bytes == "huge")
-            std::filesystem::resize_file(Root() / "WINDOWS/Inf/oem3.inf", platform::ProfileReader::kMaxFileBytes + 1);
+            std::filesystem::resize_file(Root() / "WINDOWS/Inf/oem3.inf",
+                                         platform::ProfileReader::kMaxFileBytes + 1);
         DriverRecord r;
         ASSERT_TRUE(Locate(r)) << bytes.size();
         EXPECT_EQ(r.InfInstallFiles, "C:\\WINDOWS\\Inf\\oem3.inf");
@@ -135,9 +147,11 @@ TEST_P(InstallFilesTest, AnUnreadableInfGivesItselfAloneAndOneLogRecord) {
 
 TEST_P(InstallFilesTest, SourceDisksFilesAddsTrimmedNamesOnceAndSkipsComments) {
     Put("WINDOWS\\Inf\\oem3.inf",
-        NetInf("", "[SourceDisksFiles]\r\nacmenet.sys = 1\r\nExtra.dll\t= 1,,\r\nreadme\r\n"
-                   ";old.sys = 1\r\nEXTRA.DLL=1\r\n\r\n") +
-            "; padding past the size the 9x profile functions read\r\n" + std::string(33000, ';') + "\r\n");
+        NetInf("",
+               "[SourceDisksFiles]\r\nacmenet.sys = 1\r\nExtra.dll\t= 1,,\r\nreadme\r\n"
+               ";old.sys = 1\r\nEXTRA.DLL=1\r\n\r\n") +
+            "; padding past the size the 9x profile functions read\r\n" + std::string(33000, ';') +
+            "\r\n");
     for (bool nt : {true, false}) {
         info_.bNT = nt;
         info_.bWin9x = !nt;
