@@ -37,6 +37,8 @@ std::string RemoveChars(std::string s, std::string_view chars) {
 DeviceScan::DeviceScan(ScanContext& ctx, ScanObserver& observer, ReportList& rows)
     : ctx_(ctx), observer_(observer), rows_(rows) {}
 
+DeviceScan::~DeviceScan() = default;
+
 std::string DeviceScan::Text(const std::string& key, const char* value) {
     return ctx_.reg.GetText(hkey::kLocalMachine, key, value);
 }
@@ -87,6 +89,7 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     }
     progress_.mP_SetPGBandStatusBar(true, ctx_.reg, info);
     ctx_.profiles.StartScan();
+    locator_ = std::make_unique<inf::InstallFileLocator>(ctx_);
 
     try {
         Walk();
@@ -101,6 +104,7 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     if (!result_.saved) result_.error = "the driver document could not be written: " + document_.ErrorText();
     result_.records = document_.RecordCount();
     result_.completed = result_.saved && !result_.stopped;
+    locator_.reset();
     if (result_.stopped) {
         rows_.Clear();
         observer_.OnRowsCleared();
@@ -245,7 +249,7 @@ void DeviceScan::ScanInstance(const std::string& bus, const std::string& device,
         r.Type = "Other devices";
     r.XMLName = text::ReplaceAll(RemoveChars(display, " "), "\\", "/");
     // 21.
-    if (p_GetInfInstallFiles(ctx_, r)) {
+    if (locator_->p_GetInfInstallFiles(r)) {
         p_GetDriverVersion(ctx_, r);
     } else if (guid == kUnknownClassGuid || r.IsBadUSBEnumeration || !r.IsDriverInstalled) {
         r.DriverAddendum = "This device is not functioning.";

@@ -3,6 +3,7 @@
 // instance by instance, builds one driver record per kept instance, writes each new record
 // into the driver document and adds it as a report row; printers follow.
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "scan/class_icons.h"
@@ -15,6 +16,10 @@
 #include "xml/driver_document.h"
 
 namespace vornel {
+
+namespace inf {
+class InstallFileLocator;
+}
 
 struct ScanOptions {
     std::filesystem::path documentFile;    // the driver document to write
@@ -35,6 +40,7 @@ struct ScanResult {
 class DeviceScan {
 public:
     DeviceScan(ScanContext& ctx, ScanObserver& observer, ReportList& rows);
+    ~DeviceScan();
 
     // mP_InitializeDrivers: the whole scan, printers included; the document is saved also
     // when the stop request ended the walk.
@@ -72,6 +78,9 @@ private:
     ScanProgress progress_;
     ScanOptions options_;
     ScanResult result_;
+    // One locator for the whole scan: what an INF lists and the probe folders' contents
+    // are worked out once and reused for every device.
+    std::unique_ptr<inf::InstallFileLocator> locator_;
 };
 
 }  // namespace vornel
