@@ -86,13 +86,17 @@ int Explain(platform::ProfileReader& profile, const InfOptions& o) {
             std::cout << "\n";
         }
         PrintList(s.files);
-        if (chosen == inf::kParseNone && !s.files.empty()) {
+        // As the scan's locator decides: the first method that names files itself; the
+        // common tail's names (catalog, layout, includes) alone decide nothing.
+        if (chosen == inf::kParseNone && s.methodFound) {
             chosen = method;
+            chosenFiles = s.files;
+        } else if (chosenFiles.empty() && !s.files.empty()) {
             chosenFiles = s.files;
         }
     }
     std::cout << "Parse method: " << chosen
-              << " (the first of 1|2|3 whose list is not empty)\n";
+              << " (the first of 1|2|3 that names files itself; 0 when none does)\n";
     std::cout << "Files: " << CountEntries(chosenFiles) << "\n";
     PrintList(chosenFiles);
     return kExitOk;
