@@ -158,8 +158,9 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r) {
         r.InfFile = infPath;
         std::string full;
         if (!mP_GetINFPath(ctx_, infPath, full, true, false)) {
-            // Without the installation's files there is nothing to miss.
-            if (ctx_.image)
+            // Once per INF: many devices share one INF, and a registry scanned without its
+            // installation's files misses every one of them.
+            if (missingLogged_.insert(text::UpperAscii(infPath)).second)
                 ReportError(kModule, "p_GetInfInstallFiles", kErrFileNotFound, "File not found",
                             "InfPath " + infPath + " of " + key);
             return false;

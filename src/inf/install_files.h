@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "inf/driver_file_search.h"
@@ -83,6 +84,7 @@ private:
     DriverFileSearch search_;
     std::unordered_map<std::string, Listed> listed_;
     std::unordered_map<std::string, std::string> referencedFiles_;  // host path -> method 3 list
+    std::unordered_set<std::string> missingLogged_;  // INF names already logged as missing
 };
 
 }  // namespace inf
