@@ -22,6 +22,27 @@ struct RegOptions {
     std::string out;
 };
 
+// The view's subtree at `path` in .reg form (UTF-8), streamed key by key: a dump of a
+// whole hive is never copied first.
+void DumpSubtree(const RegistryView& view, const std::string& path, std::ostream& out) {
+    std::vector<std::string> stack{path};
+    std::vector<std::string> names;
+    std::vector<platform::RegValue> values;
+    std::string block;
+    while (!stack.empty()) {
+        const std::string p = std::move(stack.back());
+        stack.pop_back();
+        const auto key = view.Open(p);
+        block = "[" + p + "]\r\n";
+        view.Values(key, values);
+        for (const auto& v : values) platform::RegFileStore::AppendValueLine(block, v, platform::RegFileStore::Format::kRegedit5);
+        block += "\r\n";
+        out << block;
+        view.SubKeyNames(key, names);
+        for (auto it = names.rbegin(); it != names.rend(); ++it) stack.push_back(p.empty() ? *it : p + "\\" + *it);
+    }
+}
+
 // Copies the view's subtree at `path` into `dest` under the same path.
 void CopySubtree(const RegistryView& view, const std::string& path, platform::RegFileStore& dest) {
     std::vector<std::pair<std::string, platform::KeyId>> stack{{path, dest.CreatePath(path)}};
@@ -111,9 +132,9 @@ void RunDump(const RegOptions& o) {
         SetExitStatus(kExitFailed);
         return;
     }
-    platform::RegFileStore copy;
-    CopySubtree(view, path, copy);
     if (!o.out.empty()) {
+        platform::RegFileStore copy;
+        CopySubtree(view, path, copy);
         std::string why;
         if (!platform::WriteFileAtomically(o.out, copy.Export(path, platform::RegFileStore::Format::kRegedit5), 0644, &why)) {
             std::cerr << "vornel reg: " << why << "\n";
@@ -122,8 +143,8 @@ void RunDump(const RegOptions& o) {
         }
     } else {
         // UTF-8 on the terminal: the text of a 5.00 export without its UTF-16 encoding.
-        const std::string utf16 = copy.Export(path, platform::RegFileStore::Format::kRegedit5);
-        std::cout << text::Utf16LeToUtf8(std::string_view(utf16).substr(2));
+        std::cout << "Windows Registry Editor Version 5.00\r\n\r\n";
+        DumpSubtree(view, path, std::cout);
     }
     // Input that needed skipping is not clean input.
     SetExitStatus(warned ? kExitUsage : kExitOk);

@@ -442,6 +442,27 @@ void AppendHex(std::string& out, std::string prefix, std::string_view bytes) {
 
 }  // namespace
 
+void RegFileStore::AppendValueLine(std::string& out, const RegValue& v, Format format) {
+    const std::string name = v.name.empty() ? "@" : "\"" + Escape(v.name) + "\"";
+    std::string s;
+    if (QuotableText(v, s)) {
+        out += name + "=\"" + Escape(s) + "\"\r\n";
+    } else if (v.type == kRegDword && v.data.size() == 4) {
+        uint32_t d = 0;
+        for (int b = 3; b >= 0; --b) d = (d << 8) | static_cast<unsigned char>(v.data[b]);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%08x", d);
+        out += name + "=dword:" + buf + "\r\n";
+    } else {
+        std::string bytes = v.data;
+        if (format == Format::kRegedit4 && (v.type == kRegExpandSz || v.type == kRegMultiSz) && bytes.size() % 2 == 0)
+            bytes = text::Utf8ToCp1252(text::Utf16LeToUtf8(bytes));
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%x", v.type);
+        AppendHex(out, name + (v.type == kRegBinary ? std::string("=hex:") : "=hex(" + std::string(buf) + "):"), bytes);
+    }
+}
+
 std::string RegFileStore::Export(std::string_view path, Format format) const {
     std::string out(format == Format::kRegedit5 ? kHeader5 : kHeader4);
     out += "\r\n\r\n";
@@ -460,35 +481,11 @@ std::string RegFileStore::Export(std::string_view path, Format format) const {
             stack.emplace_back(n, full);
         }
     }
-    const bool ansi = format == Format::kRegedit4;
     while (!stack.empty()) {
         auto [n, full] = stack.back();
         stack.pop_back();
         out += "[" + full + "]\r\n";
-        for (const RegValue& v : n->values) {
-            const std::string name = v.name.empty() ? "@" : "\"" + Escape(v.name) + "\"";
-            std::string s;
-            if (QuotableText(v, s)) {
-                out += name + "=\"" + Escape(s) + "\"\r\n";
-            } else if (v.type == kRegDword && v.data.size() == 4) {
-                uint32_t d = 0;
-                for (int b = 3; b >= 0; --b) d = (d << 8) | static_cast<unsigned char>(v.data[b]);
-                char buf[16];
-                std::snprintf(buf, sizeof buf, "%08x", d);
-                out += name + "=dword:" + buf + "\r\n";
-            } else {
-                std::string bytes = v.data;
-                if (ansi && (v.type == kRegExpandSz || v.type == kRegMultiSz) && bytes.size() % 2 == 0)
-                    bytes = text::Utf8ToCp1252(text::Utf16LeToUtf8(bytes));
-                const std::string prefix =
-                    name + (v.type == kRegBinary ? std::string("=hex:") : "=hex(" + [&] {
-                        char buf[16];
-                        std::snprintf(buf, sizeof buf, "%x", v.type);
-                        return std::string(buf);
-                    }() + "):");
-                AppendHex(out, prefix, bytes);
-            }
-        }
+        for (const RegValue& v : n->values) AppendValueLine(out, v, format);
         out += "\r\n";
         for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
             stack.emplace_back(it->second.get(), full + "\\" + it->second->name);

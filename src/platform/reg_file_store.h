@@ -32,6 +32,8 @@ public:
     // The subtree at `path` (below the top, "" for everything) as .reg text, as regedit
     // exports it. kRegedit5 output is UTF-16LE with BOM.
     std::string Export(std::string_view path = {}, Format format = Format::kRegedit5) const;
+    // One value as its export line ends with CR LF, in UTF-8 (the caller encodes).
+    static void AppendValueLine(std::string& out, const RegValue& v, Format format);
     // Writes Export() to `file` atomically with the given mode.
     bool Save(const std::filesystem::path& file, Format format, unsigned mode, std::string* why) const;
 
