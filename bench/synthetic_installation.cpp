@@ -245,16 +245,16 @@ bool GenerateInstallation(const SyntheticOptions& o, SyntheticReport* report, st
         if (!f.programFolder.empty()) folder += "\\" + f.programFolder;
         std::string bytes;
         if (f.image) {
-            tools::PeImageSpec spec;
-            spec.kind = f.name.ends_with(".sys") ? tools::PeKind::kDriver
+            tools::PeImageSpec image;
+            image.kind = f.name.ends_with(".sys") ? tools::PeKind::kDriver
                         : f.name.ends_with(".exe") ? tools::PeKind::kExe : tools::PeKind::kDll;
-            spec.hasVersion = f.versioned;
-            for (int k = 0; k < 4; ++k) spec.fileVersion[static_cast<size_t>(k)] = f.version[k];
-            spec.companyName = "Synthetic Devices";
-            spec.originalFilename = f.name;
-            spec.timeDateStamp = static_cast<uint32_t>(f.modified - 86400);
-            spec.codeBytes = f.bytes;
-            bytes = tools::BuildPeImage(spec);
+            image.hasVersion = f.versioned;
+            for (int k = 0; k < 4; ++k) image.fileVersion[static_cast<size_t>(k)] = f.version[k];
+            image.companyName = "Synthetic Devices";
+            image.originalFilename = f.name;
+            image.timeDateStamp = static_cast<uint32_t>(f.modified - 86400);
+            image.codeBytes = f.bytes;
+            bytes = tools::BuildPeImage(image);
             ++r.images;
             r.unversionedImages += !f.versioned;
         } else {

@@ -61,14 +61,14 @@ bool MountRegistrySources(const InstallationSources& s, platform::RegistryView& 
 
     // Explicit hive files replace the root's hive of the same name.
     std::vector<std::pair<const HiveMount*, fs::path>> explicitHives;
-    for (const auto& spec : s.hives) {
-        const size_t eq = spec.find('=');
-        const HiveMount* h = eq == std::string::npos ? nullptr : FindHive(spec.substr(0, eq));
+    for (const auto& arg : s.hives) {
+        const size_t eq = arg.find('=');
+        const HiveMount* h = eq == std::string::npos ? nullptr : FindHive(arg.substr(0, eq));
         if (!h) {
-            if (why) *why = "--hive takes NAME=FILE with NAME one of SYSTEM, SOFTWARE, SAM, SECURITY, HARDWARE, DEFAULT: " + spec;
+            if (why) *why = "--hive takes NAME=FILE with NAME one of SYSTEM, SOFTWARE, SAM, SECURITY, HARDWARE, DEFAULT: " + arg;
             return false;
         }
-        explicitHives.emplace_back(h, spec.substr(eq + 1));
+        explicitHives.emplace_back(h, arg.substr(eq + 1));
     }
     auto replaced = [&](const HiveMount* h) {
         for (const auto& e : explicitHives)

@@ -179,28 +179,28 @@ struct Settings {
 
 PeImageSpec SpecFor(const Settings& set, const std::string& name, const std::string& version, std::time_t date,
                     const std::string& desc) {
-    PeImageSpec spec;
-    spec.pe64 = set.pe64;
-    spec.kind = KindOf(name);
-    spec.hasVersion = version != "-";
-    if (spec.hasVersion) vornel::tools::ParsePeVersion(version, spec.fileVersion);
-    spec.companyName = set.company;
-    spec.productName = set.product.empty() ? set.company + " drivers" : set.product;
-    spec.originalFilename = name;
-    spec.fileDescription = desc.empty() ? name + (spec.kind == PeKind::kDriver ? " driver" : " library") : desc;
+    PeImageSpec image;
+    image.pe64 = set.pe64;
+    image.kind = KindOf(name);
+    image.hasVersion = version != "-";
+    if (image.hasVersion) vornel::tools::ParsePeVersion(version, image.fileVersion);
+    image.companyName = set.company;
+    image.productName = set.product.empty() ? set.company + " drivers" : set.product;
+    image.originalFilename = name;
+    image.fileDescription = desc.empty() ? name + (image.kind == PeKind::kDriver ? " driver" : " library") : desc;
     std::tm tm{};
     const std::time_t when = date;
     gmtime_r(&when, &tm);
-    spec.legalCopyright = "Copyright (C) " + std::to_string(tm.tm_year + 1900) + " " + set.company;
-    spec.timeDateStamp = static_cast<uint32_t>(date - 3 * 86400);  // linked a few days before release
+    image.legalCopyright = "Copyright (C) " + std::to_string(tm.tm_year + 1900) + " " + set.company;
+    image.timeDateStamp = static_cast<uint32_t>(date - 3 * 86400);  // linked a few days before release
     const size_t dot = set.os.find('.');
-    spec.osMajor = static_cast<uint16_t>(std::stoi(set.os.substr(0, dot)));
-    spec.osMinor = static_cast<uint16_t>(dot == std::string::npos ? 0 : std::stoi(set.os.substr(dot + 1)));
+    image.osMajor = static_cast<uint16_t>(std::stoi(set.os.substr(0, dot)));
+    image.osMinor = static_cast<uint16_t>(dot == std::string::npos ? 0 : std::stoi(set.os.substr(dot + 1)));
     // A few hundred bytes to some tens of kilobytes of code, by name, as real drivers vary.
     size_t h = 0;
     for (char c : name) h = h * 31 + static_cast<unsigned char>(c);
-    spec.codeBytes = 0x200 * (1 + h % 48);
-    return spec;
+    image.codeBytes = 0x200 * (1 + h % 48);
+    return image;
 }
 
 int RunManifest(const fs::path& manifest, const fs::path& root) {
@@ -347,9 +347,9 @@ int RunOne(int argc, char** argv) {
         std::cerr << "make-pe: bad date " << dateText << " (YYYY-MM-DD)\n";
         return 2;
     }
-    PeImageSpec spec = SpecFor(set, out.filename().string(), version, date, desc);
-    spec.kind = kind;
-    if (!WriteFile(out, vornel::tools::BuildPeImage(spec)) || (!dateText.empty() && !SetModified(out, date))) {
+    PeImageSpec image = SpecFor(set, out.filename().string(), version, date, desc);
+    image.kind = kind;
+    if (!WriteFile(out, vornel::tools::BuildPeImage(image)) || (!dateText.empty() && !SetModified(out, date))) {
         std::cerr << "make-pe: cannot write " << out << "\n";
         return 1;
     }
