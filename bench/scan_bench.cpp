@@ -4,9 +4,10 @@
 //
 // For the installation of N devices and for one of 2N devices it prints the scan time (the
 // start-up every command shares, hives mounted and computer information read, then the
-// whole scan with its document saved), the floor (every INF and driver file that scan
-// opens, read once each, plus the SYSTEM hive opened and walked key by key and value by
-// value), their ratio, the scan's peak memory, and the ratio of the two scan times.
+// whole scan with its document saved), the floor (every file of the installation that scan
+// opens, as inotify sees it open them, read once each; plus the SYSTEM hive opened and
+// walked key by key and value by value), their ratio, the scan's peak memory, and the
+// ratio of the two scan times.
 //
 // Each scan runs in a process of its own (this program again, exec'd), so its peak memory
 // is its own and not the generator's. Caches are warm for both sides: one untimed run or
