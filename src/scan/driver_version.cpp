@@ -119,7 +119,9 @@ void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r) {
             for (const auto& f : files) {
                 const auto host = HostPath(ctx, f);
                 if (!host) continue;
-                const std::string v = platform::PeFileVersion(*host);
+                auto [cached, fresh] = ctx.fileVersions.try_emplace(host->string());
+                if (fresh) cached->second = platform::PeFileVersion(*host);
+                const std::string& v = cached->second;
                 if (v.empty()) continue;
                 if (best.empty() || p_IsNewerVersion(best, v)) best = v;
             }

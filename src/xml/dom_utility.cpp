@@ -1,5 +1,7 @@
 #include "xml/dom_utility.h"
 
+#include <unordered_map>
+
 #include <initializer_list>
 
 #include "support/error_log.h"
@@ -379,6 +381,15 @@ bool cCDOMUtility::ValidateFreeThreadedDOMDocument(pugi::xml_document& doc, cons
 }
 
 bool cCDOMUtility::ValidateElementType(std::string_view name) {
+    // A scan asks about the same few dozen names for every record: remember the answers.
+    thread_local std::unordered_map<std::string, bool> known;
+    if (auto it = known.find(std::string(name)); it != known.end()) return it->second;
+    const bool valid = CheckElementName(name);
+    if (known.size() < 4096) known.emplace(name, valid);
+    return valid;
+}
+
+bool cCDOMUtility::CheckElementName(std::string_view name) {
     std::string stripped;
     for (char c : name)
         if (c != ':') stripped += c;

@@ -121,6 +121,8 @@ public:
     // A name is a valid element name when "<name/>" parses as exactly that element; colons
     // are removed first.
     static bool ValidateElementType(std::string_view name);
+    // The check itself, without the remembered answers.
+    static bool CheckElementName(std::string_view name);
     static std::string DOMErrorToString(int32_t code);
 
     // Prepares the driver document for a new scan: head, root named after rootName (name

@@ -1,5 +1,7 @@
 #include "xml/xml_escape.h"
 
+#include <algorithm>
+
 #include <cstdint>
 #include <random>
 
@@ -59,6 +61,12 @@ int64_t DecimalReferenceTarget(uint32_t code) {
 std::string EncodeText(std::string_view input) {
     std::string out;
     if (input.empty()) return out;
+    // Most values are plain ASCII with nothing to escape: they go through unchanged.
+    const bool plain = std::all_of(input.begin(), input.end(), [](char ch) {
+        const auto b = static_cast<unsigned char>(ch);
+        return (b >= 48 && b < 127) || (b < 48 && b != '&' && KeptBelow48(b));
+    });
+    if (plain) return std::string(input);
     out.reserve(input.size() + input.size() / 4);
     for (char32_t c : text::DecodeUtf8(input)) {
         if (c < 48) {
