@@ -17,6 +17,7 @@ void RegistryView::Mount(std::string_view viewPath, std::shared_ptr<RegistryStor
     m.storePath = std::string(storePath);
     mounts_.push_back(std::move(m));
     controlSetKnown_ = false;
+    Forget();
 }
 
 std::vector<std::string> RegistryView::Sources() const {
@@ -85,6 +86,15 @@ std::string RegistryView::Resolve(std::string_view fullPath) const {
 }
 
 RegistryView::Key RegistryView::Open(std::string_view fullPath) const {
+    const std::string cacheKey = text::UpperAscii(fullPath);
+    if (auto it = opened_.find(cacheKey); it != opened_.end()) return it->second;
+    if (opened_.size() >= 65536) Forget();
+    Key key = OpenUncached(fullPath);
+    opened_.emplace(cacheKey, key);
+    return key;
+}
+
+RegistryView::Key RegistryView::OpenUncached(std::string_view fullPath) const {
     Key key;
     const auto comps = ResolveComponents(fullPath);
     if (comps.empty()) return key;
@@ -167,6 +177,7 @@ bool RegistryView::CanWrite(std::string_view fullPath) const {
 }
 
 long RegistryView::CreateKey(std::string_view fullPath, bool& existed) {
+    Forget();
     existed = false;
     const auto comps = ResolveComponents(fullPath);
     if (comps.empty()) return regstatus::kInvalidParameter;
@@ -191,6 +202,7 @@ long RegistryView::CreateKey(std::string_view fullPath, bool& existed) {
 }
 
 long RegistryView::SetValue(std::string_view fullPath, const RegValue& value) {
+    Forget();
     const auto comps = ResolveComponents(fullPath);
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) {
         if (!it->store->Writable()) continue;
@@ -200,6 +212,7 @@ long RegistryView::SetValue(std::string_view fullPath, const RegValue& value) {
 }
 
 long RegistryView::DeleteValue(std::string_view fullPath, std::string_view name) {
+    Forget();
     const auto comps = ResolveComponents(fullPath);
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) {
         if (!it->store->Writable()) continue;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/registry_store.h"
@@ -57,8 +58,13 @@ private:
     };
     // The mount's store key for the given components, or 0.
     KeyId StoreKey(const Mount_& m, const std::vector<std::string>& comps) const;
+    Key OpenUncached(std::string_view fullPath) const;
     std::vector<std::string> ResolveComponents(std::string_view fullPath) const;
+    void Forget() const { opened_.clear(); }
     std::vector<Mount_> mounts_;
+    // Keys opened so far by their path as given: a scan opens the same few keys again for
+    // every value it reads. Any change through the view forgets them.
+    mutable std::unordered_map<std::string, Key> opened_;
     mutable std::string controlSet_;  // "ControlSet00n" once resolved; "-" when none
     mutable bool controlSetKnown_ = false;
 };
