@@ -21,7 +21,10 @@ std::string ErrnoText() { return std::strerror(errno); }
 bool WriteFileAtomically(const fs::path& target, std::string_view bytes, unsigned mode,
                          std::string* why) {
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string leaf = ".";
+    leaf += target.filename().string();
+    leaf += ".XXXXXX";
+    const std::string tmpl = (dir / leaf).string();
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());
