@@ -27,6 +27,7 @@ const ReportRow& ReportList::mP_AddRecord(const std::string& description, const 
     byName_.try_emplace(description, rows_.size());
     byTag_.try_emplace(row.tag, rows_.size());
     rows_.push_back(std::move(row));
+    alive_.push_back(true);
     return rows_.back();
 }
 
@@ -39,15 +40,40 @@ std::optional<std::string> ReportList::mP_IsRecordExist(const std::string& listN
 bool ReportList::RemoveByTag(const std::string& tag) {
     auto it = byTag_.find(tag);
     if (it == byTag_.end()) return false;
-    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(it->second));
-    // Rare (a present instance replacing an absent one): rebuild the indexes.
+    const size_t at = it->second;
+    byTag_.erase(it);
+    alive_[at] = false;
+    ++dead_;
+    // The name now stands for the next live row of that name, if any.
+    const std::string& name = rows_[at].items[report::kDescription];
+    if (auto n = byName_.find(name); n != byName_.end() && n->second == at) {
+        byName_.erase(n);
+        for (size_t i = at + 1; i < rows_.size(); ++i)
+            if (alive_[i] && rows_[i].items[report::kDescription] == name) {
+                byName_.emplace(name, i);
+                break;
+            }
+    }
+    return true;
+}
+
+void ReportList::Compact() const {
+    if (dead_ == 0) return;
+    size_t out = 0;
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (alive_[i]) {
+            if (out != i) rows_[out] = std::move(rows_[i]);
+            ++out;
+        }
+    rows_.resize(out);
+    alive_.assign(out, true);
+    dead_ = 0;
     byName_.clear();
     byTag_.clear();
     for (size_t i = 0; i < rows_.size(); ++i) {
         byName_.try_emplace(rows_[i].items[report::kDescription], i);
         byTag_.try_emplace(rows_[i].tag, i);
     }
-    return true;
 }
 
 const ReportRow* ReportList::FindByTag(const std::string& tag) const {

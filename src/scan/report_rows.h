@@ -48,16 +48,26 @@ public:
     ReportRow* FindByTag(const std::string& tag);
     void Clear() {
         rows_.clear();
+        alive_.clear();
+        dead_ = 0;
         byName_.clear();
         byTag_.clear();
     }
-    const std::vector<ReportRow>& Rows() const { return rows_; }
-    size_t Size() const { return rows_.size(); }
+    const std::vector<ReportRow>& Rows() const {
+        Compact();
+        return rows_;
+    }
+    size_t Size() const { return rows_.size() - dead_; }
 
 private:
-    std::vector<ReportRow> rows_;
+    // A removed row is only marked during a scan and dropped at the next look at the rows,
+    // so each removal costs the same however long the list is.
+    void Compact() const;
+    mutable std::vector<ReportRow> rows_;
+    mutable std::vector<bool> alive_;
+    mutable size_t dead_ = 0;
     // First row of each description and of each tag, so a scan's lookups stay linear.
-    std::unordered_map<std::string, size_t> byName_, byTag_;
+    mutable std::unordered_map<std::string, size_t> byName_, byTag_;
 };
 
 }  // namespace vornel

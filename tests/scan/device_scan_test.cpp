@@ -266,6 +266,29 @@ TEST_P(DeviceScanTest, Printers) {
 INSTANTIATE_TEST_SUITE_P(Stores, DeviceScanTest, ::testing::ValuesIn(AllStoreKinds()),
                          [](const auto& info) { return StoreKindName(info.param); });
 
+TEST(ReportRows, RemovingARowHandsItsNameToTheNextRowOfThatName) {
+    ReportList rows;
+    DriverRecord a, b, c;
+    a.XMLIdx = "KEY1";
+    b.XMLIdx = "KEY2";
+    c.XMLIdx = "KEY3";
+    rows.mP_AddRecord("Mouse", a);
+    rows.mP_AddRecord("Keyboard", c);
+    rows.mP_AddRecord("Mouse", b);
+    EXPECT_EQ(rows.mP_IsRecordExist("Mouse"), "KEY1");
+    EXPECT_TRUE(rows.RemoveByTag("KEY1"));
+    EXPECT_FALSE(rows.RemoveByTag("KEY1"));
+    EXPECT_EQ(rows.mP_IsRecordExist("Mouse"), "KEY2");
+    EXPECT_EQ(rows.FindByTag("KEY1"), nullptr);
+    EXPECT_EQ(rows.Size(), 2u);
+    rows.mP_AddRecord("Mouse", a);  // the key comes back as a new row
+    ASSERT_EQ(rows.Rows().size(), 3u);
+    EXPECT_EQ(rows.Rows()[0].tag, "KEY3");
+    EXPECT_EQ(rows.Rows()[2].tag, "KEY1");
+    EXPECT_EQ(rows.FindByTag("KEY1"), &rows.Rows()[2]);
+    EXPECT_EQ(rows.mP_IsRecordExist("Mouse"), "KEY2");
+}
+
 TEST(ScanProgressTexts, PercentCutAndElapsed) {
     ScanProgress p;
     p.SetStep(12.97f);
