@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "cli/commands.h"
 #include "cli/registry_sources.h"
@@ -26,6 +27,12 @@ struct RegOptions {
 // whole hive is never copied first.
 void DumpSubtree(const RegistryView& view, const std::string& path, std::ostream& out) {
     std::vector<std::string> stack{path};
+    if (path.empty()) {
+        // Everything: each root key that any source holds.
+        stack.clear();
+        for (const char* root : {"HKEY_USERS", "HKEY_LOCAL_MACHINE", "HKEY_DYN_DATA", "HKEY_CURRENT_USER"})
+            if (view.Open(root).Exists()) stack.emplace_back(root);
+    }
     std::vector<std::string> names;
     std::vector<platform::RegValue> values;
     std::string block;
@@ -40,27 +47,6 @@ void DumpSubtree(const RegistryView& view, const std::string& path, std::ostream
         out << block;
         view.SubKeyNames(key, names);
         for (auto it = names.rbegin(); it != names.rend(); ++it) stack.push_back(p.empty() ? *it : p + "\\" + *it);
-    }
-}
-
-// Copies the view's subtree at `path` into `dest` under the same path.
-void CopySubtree(const RegistryView& view, const std::string& path, platform::RegFileStore& dest) {
-    std::vector<std::pair<std::string, platform::KeyId>> stack{{path, dest.CreatePath(path)}};
-    std::vector<std::string> names;
-    std::vector<platform::RegValue> values;
-    while (!stack.empty()) {
-        auto [p, destKey] = stack.back();
-        stack.pop_back();
-        const auto key = view.Open(p);
-        view.Values(key, values);
-        for (const auto& v : values) dest.SetValue(destKey, v);
-        view.SubKeyNames(key, names);
-        for (auto it = names.rbegin(); it != names.rend(); ++it) {
-            platform::KeyId child = 0;
-            bool existed = false;
-            dest.CreateChild(destKey, *it, child, existed);
-            stack.emplace_back(p.empty() ? *it : p + "\\" + *it, child);
-        }
     }
 }
 
@@ -132,19 +118,19 @@ void RunDump(const RegOptions& o) {
         SetExitStatus(kExitFailed);
         return;
     }
+    std::ostringstream text;
+    text << "Windows Registry Editor Version 5.00\r\n\r\n";
+    DumpSubtree(view, path, text);
     if (!o.out.empty()) {
-        platform::RegFileStore copy;
-        CopySubtree(view, path, copy);
+        // A file is a real export: UTF-16LE with its byte-order mark.
         std::string why;
-        if (!platform::WriteFileAtomically(o.out, copy.Export(path, platform::RegFileStore::Format::kRegedit5), 0644, &why)) {
+        if (!platform::WriteFileAtomically(o.out, "\xFF\xFE" + text::Utf8ToUtf16Le(text.str()), 0644, &why)) {
             std::cerr << "vornel reg: " << why << "\n";
             SetExitStatus(kExitFailed);
             return;
         }
     } else {
-        // UTF-8 on the terminal: the text of a 5.00 export without its UTF-16 encoding.
-        std::cout << "Windows Registry Editor Version 5.00\r\n\r\n";
-        DumpSubtree(view, path, std::cout);
+        std::cout << text.str();  // UTF-8 on the terminal
     }
     // Input that needed skipping is not clean input.
     SetExitStatus(warned ? kExitUsage : kExitOk);

@@ -81,6 +81,13 @@ TEST_F(CliTest, RegDumpAndGetReadEveryKindOfSourceAlike) {
                             "ComputerName"}, dir_);
     EXPECT_EQ(get.status, 0);
     EXPECT_EQ(get.out, "ComputerName\tREG_SZ\tCLIPC\n");
+    // A dump written to a file is a real export that reads back.
+    const auto exported = dir_.path() / "export.reg";
+    ASSERT_EQ(Vornel({"reg", "dump", "--hive", "SYSTEM=" + Hive().string(), "-o", exported.string()}, dir_).status, 0);
+    EXPECT_EQ(ReadFile(exported).substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(Vornel({"reg", "get", "--reg", exported.string(),
+                      "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\ComputerName\\ComputerName", "ComputerName"}, dir_).out,
+              "ComputerName\tREG_SZ\tCLIPC\n");
     const CmdResult info = Vornel({"info", "--reg", reg_.string()}, dir_);
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_NE(info.out.find("sComputerName=CLIPC\n"), std::string::npos);
