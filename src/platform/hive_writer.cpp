@@ -133,6 +133,24 @@ void Seal(std::string& file) {
     Put32(file, base::kChecksum, BaseBlockChecksum(file));
 }
 
+// The base block in front of the bins: both sequence numbers equal, so nothing waits for
+// a log to be replayed.
+std::string WithBaseBlock(const std::string& d, uint32_t root, uint64_t time) {
+    std::string file(kBaseBlockSize, '\0');
+    std::memcpy(&file[0], "regf", 4);
+    Put32(file, base::kSeq1, 1);
+    Put32(file, base::kSeq2, 1);
+    Put64(file, base::kTimestamp, time);
+    Put32(file, base::kMajor, 1);
+    Put32(file, base::kMinor, kMinorVersion);
+    Put32(file, base::kFormat, 1);
+    Put32(file, base::kRoot, root);
+    Put32(file, base::kDataSize, static_cast<uint32_t>(d.size()));
+    Put32(file, base::kCluster, 1);
+    Seal(file);
+    return file + d;
+}
+
 // Lays out the key tree of a checked hive image afresh (see WriteHive).
 std::string Relayout(const Image& in) {
     Bins bins;
@@ -277,19 +295,7 @@ std::string Relayout(const Image& in) {
     std::memcpy(&d[s + 20], sd.data(), sd.size());
     Put64(d, 20, in.Timestamp());  // the first bin keeps a copy of the header's time
 
-    std::string file(kBaseBlockSize, '\0');
-    std::memcpy(&file[0], "regf", 4);
-    Put32(file, base::kSeq1, 1);
-    Put32(file, base::kSeq2, 1);
-    Put64(file, base::kTimestamp, in.Timestamp());
-    Put32(file, base::kMajor, 1);
-    Put32(file, base::kMinor, kMinorVersion);
-    Put32(file, base::kFormat, 1);
-    Put32(file, base::kRoot, root);
-    Put32(file, base::kDataSize, static_cast<uint32_t>(d.size()));
-    Put32(file, base::kCluster, 1);
-    Seal(file);
-    return file + d;
+    return WithBaseBlock(d, root, in.Timestamp());
 }
 
 // The smallest hive hivex will open for writing: header, one bin, a root key and the
@@ -319,19 +325,7 @@ std::string MinimalHive() {
     std::memcpy(&d[p + 20], sd.data(), sd.size());
     Put64(d, 20, kFixedTime);
 
-    std::string file(kBaseBlockSize, '\0');
-    std::memcpy(&file[0], "regf", 4);
-    Put32(file, base::kSeq1, 1);
-    Put32(file, base::kSeq2, 1);
-    Put64(file, base::kTimestamp, kFixedTime);
-    Put32(file, base::kMajor, 1);
-    Put32(file, base::kMinor, kMinorVersion);
-    Put32(file, base::kFormat, 1);
-    Put32(file, base::kRoot, root);
-    Put32(file, base::kDataSize, static_cast<uint32_t>(d.size()));
-    Put32(file, base::kCluster, 1);
-    Seal(file);
-    return file + d;
+    return WithBaseBlock(d, root, kFixedTime);
 }
 
 struct HiveCloser {
