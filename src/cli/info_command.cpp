@@ -19,15 +19,7 @@ struct InfoOptions {
 
 void RunInfo(const InfoOptions& o) {
     app::Installation inst;
-    std::string why;
-    std::vector<std::string> warnings;
-    const bool ok = inst.Open(o.sources, &why, &warnings);
-    for (const auto& w : warnings) std::cerr << "warning: " << w << "\n";
-    if (!ok) {
-        std::cerr << "vornel info: " << why << "\n";
-        SetExitStatus(kExitUsage);
-        return;
-    }
+    if (!OpenInstallation("info", o.sources, inst)) return;
     const std::string text = ComputerInfoText(inst.Info());
     std::cout << text;
     if (inst.CollectStatus() != 0)

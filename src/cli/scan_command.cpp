@@ -77,16 +77,8 @@ void RunScan(const ScanCommandOptions& o) {
         return;
     }
     app::Installation inst;
+    if (!OpenInstallation("scan", o.sources, inst, o.quiet)) return;
     std::string why;
-    std::vector<std::string> warnings;
-    const bool ok = inst.Open(o.sources, &why, &warnings);
-    if (!o.quiet)
-        for (const auto& w : warnings) std::cerr << "warning: " << w << "\n";
-    if (!ok) {
-        std::cerr << "vornel scan: " << why << "\n";
-        SetExitStatus(kExitUsage);
-        return;
-    }
     const ComputerInfo& info = inst.Info();
     if (inst.CollectStatus() != 0) {
         std::cerr << "vornel scan: the installation's registry does not name the computer; give --computer NAME\n";
