@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "app/installation.h"
+#include "platform/heap_tuning.h"
 #include "platform/hive_store.h"
 #include "platform/system_image.h"
 #include "platform/user_folders.h"
@@ -135,6 +136,7 @@ class QuietObserver : public ScanObserver {};
 // Runs as the child: opens the installation as `vornel scan` does, scans, saves the
 // document, and prints its figures as "name value" lines.
 int ChildScan(const std::string& root, const fs::path& document, const fs::path& work) {
+    platform::TuneHeapForScan();
     const uint64_t rchar0 = ProcFigure("/proc/self/io", "rchar");
     const auto t0 = Clock::now();
     const double cpu0 = CpuSeconds();

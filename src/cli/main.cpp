@@ -4,8 +4,10 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "platform/heap_tuning.h"
 
 int main(int argc, char** argv) {
+    vornel::platform::TuneHeapForScan();
     CLI::App app{"vornel: inventories the device drivers of a Windows installation"};
     app.set_version_flag("--version", std::string("vornel ") + VORNEL_VERSION);
     app.require_subcommand(0, 1);
