@@ -43,6 +43,9 @@ private:
     std::string_view bytes_;
 };
 
+// Reads the file a window at a time: the headers, section table and resource directory
+// usually share one window and the version block another, so a file costs one or two
+// reads instead of one per structure.
 class FileSource final : public ByteSource {
 public:
     explicit FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
@@ -52,22 +55,43 @@ public:
 
     bool Read(uint64_t offset, size_t len, std::string& out) override {
         if (offset > size_ || len > size_ - offset) return false;
-        out.resize(len);
-        size_t done = 0;
-        while (done < len) {
-            const ssize_t n =
-                ::pread(fd_, out.data() + done, len - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;  // error, or the file shrank under us
-            done += static_cast<size_t>(n);
+        if (!filled_ || offset < start_ || offset + len > start_ + end_) {
+            const uint64_t start = offset & ~(kWindow - 1);
+            if (!Fill(start, std::min(size_, std::max(offset + len, start + kWindow)) - start)) return false;
         }
+        out.assign(window_.data() + (offset - start_), len);
         return true;
     }
 
 private:
+    static constexpr uint64_t kWindow = 16 * 1024;
+
+    bool Fill(uint64_t start, uint64_t len) {
+        filled_ = false;
+        if (window_.size() < len) window_.resize(len);
+        size_t done = 0;
+        while (done < len) {
+            const ssize_t n =
+                ::pread(fd_, window_.data() + done, len - done, static_cast<off_t>(start + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;  // error, or the file shrank under us
+            done += static_cast<size_t>(n);
+        }
+        start_ = start;
+        end_ = len;
+        filled_ = true;
+        return true;
+    }
+
     int fd_;
     uint64_t size_;
+    // Shared by the files read one after another on a thread, so that no file allocates.
+    static thread_local std::string window_;
+    uint64_t start_ = 0, end_ = 0;
+    bool filled_ = false;
 };
+
+thread_local std::string FileSource::window_;
 
 bool Get16(std::string_view b, uint64_t off, uint16_t& v) {
     if (off > b.size() || b.size() - off < 2) return false;

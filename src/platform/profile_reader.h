@@ -40,7 +40,10 @@ public:
     // Size argument of the string forms meaning "the whole answer, never cut".
     static constexpr uint32_t kWholeAnswer = UINT32_MAX;
 
-    explicit ProfileReader(uint64_t cacheLimitBytes = 512ull << 20);
+    // The cache is emptied when its texts would pass the limit. A scan asks about one INF
+    // in a burst (the locator keeps what it learnt from each), so a few megabytes serve
+    // nearly every call while the scan's memory stays small.
+    explicit ProfileReader(uint64_t cacheLimitBytes = 4ull << 20);
 
     // The Windows functions, with their buffer sizes, cuts and return values. A null section
     // lists the section names and a null key the section's key names, as Windows does.
@@ -81,7 +84,7 @@ public:
     ProfileOpen Open(const std::filesystem::path& file);
 
     // A new scan: each file's time and size are checked again at its next use, and a file
-    // that changed is parsed again. Within a scan a file is read at most once.
+    // that changed is parsed again. Within a scan a file is read once while it stays cached.
     void StartScan() { ++generation_; }
     void Clear();
     // Files read and parsed since construction (for tests and benchmarks).
