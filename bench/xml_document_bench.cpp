@@ -1,10 +1,12 @@
 // Driver document: a scan's writes (with the duplicate check of every instance) and the
 // save, at 1,000 and 20,000 records. The cost per record should not grow with the count.
+// Then the writes of a large system's devices and the save on their own.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,93 @@ BENCHMARK(BM_ScanWritesAndSave)
     ->MinWarmUpTime(1.0)
     ->MinTime(3.0)
     ->Unit(benchmark::kMillisecond);
+
+// A large system's devices as the scan writes them, once each: mostly plain text, the keys
+// and ids with "&" and lists with ",", now and then a name outside ASCII, some fields empty.
+std::vector<DriverRecord> Devices(int n) {
+    std::vector<DriverRecord> out;
+    out.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const std::string id = std::to_string(i);
+        DriverRecord r;
+        r.DriverDesc = i % 7 == 0 ? "Acme\xC2\xAE High Definition Audio #" + id : "Acme PCI Express Root Port #" + id;
+        r.DeviceDesc = r.DriverDesc;
+        if (i % 11 == 0) r.FriendlyName = "P\xC3\xA9riph\xC3\xA9rique USB (" + id + ")";
+        r.DeviceID = "PCI\\VEN_8086&DEV_" + id + "&SUBSYS_00000000&REV_02\\3&11583659&0&" + id;
+        r.DeviceInstanceId = "SYSTEM\\CurrentControlSet\\Enum\\" + r.DeviceID;
+        r.Bus = "PCI";
+        r.Type = "System devices";
+        r.Class = "System";
+        r.Version = "10.0.19041." + id;
+        r.FileDate = "06/21/2006";
+        r.Manufacturer = "(Standard system devices)";
+        r.ProviderName = "Acme";
+        r.MSProvided = i % 3 == 0;
+        r.Driver = "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\" + id;
+        r.RegDriverInstance = "SYSTEM\\CurrentControlSet\\Control\\Class\\" + r.Driver;
+        r.InfFile = "C:\\WINDOWS\\inf\\machine.inf";
+        r.InfSection = "PCI_DRV";
+        r.InfSectionExt = i % 2 ? ".NT" : "";
+        r.MatchingDeviceId = "pci\\ven_8086&dev_" + id;
+        r.HardwareID = {"PCI\\VEN_8086&DEV_" + id + "&SUBSYS_00000000&REV_02", "PCI\\VEN_8086&DEV_" + id,
+                        "PCI\\VEN_8086&CC_060400"};
+        r.CompatibleIDs = {"PCI\\VEN_8086&CC_0604", "PCI\\CC_0604"};
+        r.ClassGUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
+        r.DriverDateDerivedFile = "C:\\WINDOWS\\system32\\drivers\\pci.sys";
+        r.InfInstallFiles = "pci.sys|pciidex.sys";
+        r.NumInstallFiles = 2;
+        r.ParseMethod = 1;
+        r.TVIconIdx = 12;
+        r.NumDeviceInstances = 1;
+        r.IsDeviceConnected = r.IsDriverInstalled = true;
+        r.XMLName = "AcmePCIExpressRootPort#" + id;
+        r.XMLIdx = "PCIVEN_8086&DEV_" + id + "&SUBSYS_00000000&REV_02";
+        r.XMLInstallIdx = r.InfFile + r.InfSection;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::string FixedNow() { return "01/02/2024 03:04:05"; }
+
+void BM_WriteDevices(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::vector<DriverRecord> records = Devices(n);
+    const fs::path dir = fs::temp_directory_path() / ("vornel-bench-xml-write-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (auto _ : state) {
+        // Only the writes are timed: starting the document saves a file, and freeing it is
+        // the caller's business.
+        state.PauseTiming();
+        auto doc = std::make_unique<DriverDocument>(FixedNow);
+        if (!doc->Begin("BENCH-PC", dir / "mid_BENCH-PC.vlx")) state.SkipWithError("Begin failed");
+        state.ResumeTiming();
+        for (const DriverRecord& r : records) benchmark::DoNotOptimize(doc->Write(r));
+        state.PauseTiming();
+        doc.reset();
+        state.ResumeTiming();
+    }
+    fs::remove_all(dir);
+    state.counters["per_record"] = benchmark::Counter(static_cast<double>(n),
+                                                      benchmark::Counter::kIsIterationInvariantRate |
+                                                          benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_WriteDevices)->Arg(1200)->MinWarmUpTime(0.5)->MinTime(2.0)->Unit(benchmark::kMillisecond);
+
+void BM_SaveDevices(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const fs::path dir = fs::temp_directory_path() / ("vornel-bench-xml-save-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    DriverDocument doc(FixedNow);
+    if (!doc.Begin("BENCH-PC", dir / "mid_BENCH-PC.vlx")) state.SkipWithError("Begin failed");
+    for (const DriverRecord& r : Devices(n)) doc.Write(r);
+    for (auto _ : state)
+        if (!doc.Save()) state.SkipWithError("Save failed");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(fs::file_size(doc.File())));
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_SaveDevices)->Arg(1200)->MinWarmUpTime(0.5)->MinTime(2.0)->Unit(benchmark::kMillisecond);
 
 // A reader's lookup of every key in the saved file by the XPath form, for comparison.
 void BM_ReadEveryRecordBack(benchmark::State& state) {
