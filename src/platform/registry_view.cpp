@@ -85,12 +85,21 @@ std::string RegistryView::Resolve(std::string_view fullPath) const {
     return text::Join(ResolveComponents(fullPath), "\\");
 }
 
-RegistryView::Key RegistryView::Open(std::string_view fullPath) const {
-    const std::string cacheKey = text::UpperAscii(fullPath);
-    if (auto it = opened_.find(cacheKey); it != opened_.end()) return it->second;
-    if (opened_.size() >= 65536) Forget();
-    Key key = OpenUncached(fullPath);
-    opened_.emplace(cacheKey, key);
+RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
+    // Callers read several values of one key in a row.
+    if (last_ && fullPath == lastPath_) return last_;
+    folded_.assign(fullPath);
+    for (char& c : folded_) c = text::ToUpperAscii(c);
+    KeyRef key;
+    if (auto it = opened_.find(folded_); it != opened_.end()) {
+        key = it->second;
+    } else {
+        if (opened_.size() >= 65536) Forget();
+        key = std::make_shared<const Key>(OpenUncached(fullPath));
+        opened_.emplace(folded_, key);
+    }
+    lastPath_.assign(fullPath);
+    last_ = key;
     return key;
 }
 

@@ -32,9 +32,14 @@ public:
         bool Exists() const { return !parts.empty() || !mountChildren.empty(); }
     };
 
+    using KeyRef = std::shared_ptr<const Key>;
+
     // Opens a full path ("HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum"). Root aliases
     // (HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG) and CurrentControlSet are resolved.
-    Key Open(std::string_view fullPath) const;
+    Key Open(std::string_view fullPath) const { return *OpenShared(fullPath); }
+    // The same key as the view keeps it, without a copy: a scan opens a key for every
+    // value it reads, tens of thousands of times.
+    KeyRef OpenShared(std::string_view fullPath) const;
     void SubKeyNames(const Key& key, std::vector<std::string>& out) const;
     void Values(const Key& key, std::vector<RegValue>& out) const;
     bool FindValue(const Key& key, std::string_view name, RegValue& out) const;
@@ -60,11 +65,17 @@ private:
     KeyId StoreKey(const Mount_& m, const std::vector<std::string>& comps) const;
     Key OpenUncached(std::string_view fullPath) const;
     std::vector<std::string> ResolveComponents(std::string_view fullPath) const;
-    void Forget() const { opened_.clear(); }
+    void Forget() const {
+        opened_.clear();
+        last_.reset();
+    }
     std::vector<Mount_> mounts_;
     // Keys opened so far by their path as given: a scan opens the same few keys again for
     // every value it reads. Any change through the view forgets them.
-    mutable std::unordered_map<std::string, Key> opened_;
+    mutable std::unordered_map<std::string, KeyRef> opened_;
+    mutable std::string folded_;    // scratch for the cache key
+    mutable std::string lastPath_;  // the path opened last, as given, and its key
+    mutable KeyRef last_;
     mutable std::string controlSet_;  // "ControlSet00n" once resolved; "-" when none
     mutable bool controlSetKnown_ = false;
 };

@@ -109,32 +109,38 @@ std::string cReg::ExpandEnvironment(std::string_view s) const {
     return out;
 }
 
-long cReg::OpenKey(uint32_t hive, std::string_view key, uint32_t access, platform::RegistryView::Key& out) const {
-    const std::string full = FullPath(hive, key);
-    if (full.empty()) return 6;  // invalid handle
-    out = view_.Open(full);
-    if (!out.Exists()) return rs::kNotFound;
+long cReg::OpenKey(uint32_t hive, std::string_view key, uint32_t access, platform::RegistryView::KeyRef& out) const {
+    // FullPath, without a new string for each of the many values a scan reads.
+    const char* root = HiveName(hive);
+    if (!root) return 6;  // invalid handle
+    const size_t b = key.find_first_not_of('\\');
+    key = b == std::string_view::npos ? std::string_view() : key.substr(b, key.find_last_not_of('\\') - b + 1);
+    std::string& full = path_;
+    full.assign(root);
+    if (!key.empty()) full.append(1, '\\').append(key);
+    out = view_.OpenShared(full);
+    if (!out->Exists()) return rs::kNotFound;
     if (IsWriteAccess(access) && !view_.CanWrite(full)) return rs::kAccessDenied;
     return rs::kSuccess;
 }
 
 bool cReg::p_IsRegKeyExist(uint32_t hive, std::string_view key) {
-    platform::RegistryView::Key k;
+    platform::RegistryView::KeyRef k;
     return OpenKey(hive, key, regaccess::kRead, k) == rs::kSuccess;
 }
 
 bool cReg::cP_IsRegKeyAlive(uint32_t hive, std::string_view key, bool bAccessDeniedCounts) {
-    platform::RegistryView::Key k;
+    platform::RegistryView::KeyRef k;
     const long st = OpenKey(hive, key, regaccess::kRead, k);
     return st == rs::kSuccess || (bAccessDeniedCounts && st == rs::kAccessDenied);
 }
 
 bool cReg::cP_IsSubKeys(uint32_t hive, std::string_view key) {
     return Guarded(kModule, "cP_IsSubKeys", false, [&] {
-        platform::RegistryView::Key k;
+        platform::RegistryView::KeyRef k;
         if (OpenKey(hive, key, regaccess::kRead, k) != rs::kSuccess) return false;
         std::vector<std::string> names;
-        view_.SubKeyNames(k, names);
+        view_.SubKeyNames(*k, names);
         return !names.empty();
     });
 }
@@ -143,13 +149,13 @@ RegData cReg::cP_GetRegValue(uint32_t hive, std::string_view key, std::string_vi
                              const RegReadOptions& opt) {
     RegData result;
     try {
-        platform::RegistryView::Key k;
+        platform::RegistryView::KeyRef k;
         if (OpenKey(hive, key, opt.access, k) != rs::kSuccess) {
             info = {true, true, 0};
             return result;
         }
         RegValue v;
-        const bool found = view_.FindValue(k, value, v);
+        const bool found = view_.FindValue(*k, value, v);
         // Size as the registry's ANSI interface reports it: text in characters.
         size_t size = v.data.size();
         if (found && IsStringType(v.type)) size = v.data.size() / 2;
@@ -234,7 +240,7 @@ std::string cReg::cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bo
                                          bool bBinaryAsString, bool bValuesOnly) {
     std::string result;
     try {
-        platform::RegistryView::Key k;
+        platform::RegistryView::KeyRef k;
         if (OpenKey(hive, key, regaccess::kRead, k) != rs::kSuccess) return {};
         auto add = [&](const std::string& item) {
             if (!result.empty() && result.back() != '|') result += '|';
@@ -242,11 +248,11 @@ std::string cReg::cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bo
         };
         if (bEnumKeys) {
             std::vector<std::string> names;
-            view_.SubKeyNames(k, names);
+            view_.SubKeyNames(*k, names);
             for (auto& n : names) add(CleanText(n));
         } else {
             std::vector<RegValue> values;
-            view_.Values(k, values);
+            view_.Values(*k, values);
             RegReadOptions opt;
             opt.clean = true;
             opt.binaryAsString = bBinaryAsString;
@@ -275,7 +281,7 @@ bool cReg::cP_WriteRegValue(uint32_t hive, std::string_view key, std::string_vie
     lErrVal = 0;
     try {
         const std::string full = FullPath(hive, key);
-        platform::RegistryView::Key k;
+        platform::RegistryView::KeyRef k;
         long st = OpenKey(hive, key, access, k);
         if (st == rs::kNotFound && bCreate) {
             bool existed = false;
@@ -357,7 +363,7 @@ bool cReg::cP_WriteRegValue(uint32_t hive, std::string_view key, std::string_vie
 
 long cReg::cP_DeleteRegValue(uint32_t hive, std::string_view key, std::string_view name) {
     if (key.empty()) return rs::kNoKeyPath;
-    platform::RegistryView::Key k;
+    platform::RegistryView::KeyRef k;
     const long st = OpenKey(hive, key, regaccess::kWrite, k);
     if (st != rs::kSuccess) return st;
     return view_.DeleteValue(FullPath(hive, key), name);

@@ -105,8 +105,9 @@ public:
 
 private:
     // Opens for the given access: status 0 with the key, 2 missing, 5 refused.
-    long OpenKey(uint32_t hive, std::string_view key, uint32_t access, platform::RegistryView::Key& out) const;
+    long OpenKey(uint32_t hive, std::string_view key, uint32_t access, platform::RegistryView::KeyRef& out) const;
     platform::RegistryView& view_;
+    mutable std::string path_;  // scratch for the full path of OpenKey
     std::map<std::string, std::string> env_;  // upper-cased names
 };
 
