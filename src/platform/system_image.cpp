@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <unordered_map>
 
 #include "platform/path_fold.h"
 #include "platform/system_image_path.h"
@@ -20,6 +21,8 @@ namespace vornel::platform {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr size_t kMaxMemo = 1 << 16;
 
 enum class Kind : uint8_t {
     File,
@@ -86,6 +89,14 @@ struct SystemImage::Impl {
         Folder* parent = nullptr;
         Node* node = nullptr;
     };
+    // Lookups by the path as given: a scan asks about the same INF and driver paths again
+    // for every device that uses them. A miss keeps its error code. Listings are read once
+    // and never change, so a hit stays valid; a new variable forgets them all.
+    struct Memo {
+        std::optional<Hit> hit;
+        uint32_t error = 0;
+    };
+    std::unordered_map<std::string, Memo> memo;
 
     bool List(Folder& f);
     Kind Follow(const Folder& parent, Node& n) const;
@@ -93,6 +104,7 @@ struct SystemImage::Impl {
     Folder& Child(Folder& parent, Node& n);
     std::optional<Hit> Walk(const std::vector<std::string>& names, bool folderOnly);
     std::optional<Hit> Lookup(std::string_view windowsPath);
+    std::optional<Hit> LookupUncached(std::string_view windowsPath);
     Folder& FolderOf(const Hit& h) {
         return h.parent ? Child(*h.parent, *h.node) : folders.front();
     }
@@ -102,6 +114,7 @@ struct SystemImage::Impl {
     static bool IsFolder(const Hit& h) { return !h.parent || h.node->kind == Kind::Folder; }
     void Set(std::string_view name, std::string value) {
         vars[text::UpperAscii(name)] = {std::string(name), std::move(value)};
+        memo.clear();
     }
 };
 
@@ -204,6 +217,17 @@ std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Walk(const std::vector<
 }
 
 std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Lookup(std::string_view windowsPath) {
+    if (const auto m = memo.find(std::string(windowsPath)); m != memo.end()) {
+        if (!m->second.hit) SetLastErrorCode(m->second.error);
+        return m->second.hit;
+    }
+    if (memo.size() >= kMaxMemo) memo.clear();
+    const std::optional<Hit> hit = LookupUncached(windowsPath);
+    memo.emplace(std::string(windowsPath), Memo{hit, hit ? 0u : GetLastErrorCode()});
+    return hit;
+}
+
+std::optional<SystemImage::Impl::Hit> SystemImage::Impl::LookupUncached(std::string_view windowsPath) {
     std::string systemRoot;
     if (const auto v = vars.find("SYSTEMROOT"); v != vars.end()) systemRoot = v->second.second;
     WindowsPathParts parts;

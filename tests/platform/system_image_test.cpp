@@ -139,6 +139,15 @@ TEST_F(SystemImageTest, EachFolderIsListedOnceWhateverIsAsked) {
         EXPECT_FALSE(image.Exists("C:\\Windows\\INF\\Other\\nothing.inf"));
     }
     EXPECT_EQ(image.ListingCount(), start + 3);  // Windows, inf, Other
+    // A miss answered again from memory still says why.
+    for (int i = 0; i < 2; ++i) {
+        SetLastErrorCode(0);
+        EXPECT_FALSE(image.Exists("C:\\Windows\\nowhere\\x.inf"));
+        EXPECT_EQ(GetLastErrorCode(), win::kPathNotFound);
+        SetLastErrorCode(0);
+        EXPECT_FALSE(image.Exists("C:\\Windows\\INF\\missing0.inf"));
+        EXPECT_EQ(GetLastErrorCode(), win::kFileNotFound);
+    }
     // A file created after its folder was listed stays unseen: misses cost nothing.
     dir_.Write("root/WiNdOwS/inf/late.inf", "x");
     EXPECT_FALSE(image.Exists("C:\\Windows\\inf\\late.inf"));
@@ -188,6 +197,7 @@ TEST_F(SystemImageTest, WindowsFolderVariablesAndDrive) {
     EXPECT_EQ(image.Resolve("C:\\Inf\\OTHER\\b.inf"), other.path() / "Inf/OTHER/b.inf");
     EXPECT_EQ(image.Resolve("C:\\Inf\\Other\\a.inf"), other.path() / "Inf/Other/a.inf");
 
+    EXPECT_TRUE(image.Exists("C:\\WINNT"));
     image.SetVariable("SystemDrive", "d:");
     image.SetVariable("SystemRoot", "D:\\WINNT");
     EXPECT_EQ(image.SystemDrive(), 'D');
