@@ -1,7 +1,7 @@
 #include "xml/xml_escape.h"
 
-#include <algorithm>
-
+#include <array>
+#include <charconv>
 #include <cstdint>
 #include <random>
 
@@ -12,7 +12,7 @@ namespace vornel::xml {
 namespace {
 
 // Codes below 48 that stay as they are in text-encode mode.
-bool KeptBelow48(char32_t c) {
+constexpr bool KeptBelow48(char32_t c) {
     switch (c) {
         case 9: case 10: case 13: case 32: case 33: case 35: case 36: case 37:
         case 40: case 41: case 42: case 43: case 45: case 46: case 47:
@@ -22,10 +22,33 @@ bool KeptBelow48(char32_t c) {
     }
 }
 
+// The ASCII codes text-encode mode writes as a reference.
+constexpr std::array<bool, 128> kReferencedAscii = [] {
+    std::array<bool, 128> t{};
+    for (char32_t c = 0; c < 48; ++c) t[c] = !KeptBelow48(c);
+    t[127] = true;
+    return t;
+}();
+
+// The bytes text-encode mode copies as they are: one look-up per byte in the scans below.
+constexpr std::array<bool, 256> kPlainByte = [] {
+    std::array<bool, 256> t{};
+    for (size_t b = 0; b < 128; ++b) t[b] = !kReferencedAscii[b];
+    return t;
+}();
+
+// The length of the leading run of plain bytes.
+size_t PlainRun(std::string_view in) {
+    size_t i = 0;
+    while (i < in.size() && kPlainByte[static_cast<unsigned char>(in[i])]) ++i;
+    return i;
+}
+
 void AppendReference(std::string& out, uint32_t code) {
-    out += "&#";
-    out += std::to_string(code);
-    out += ';';
+    char buf[16] = {'&', '#'};
+    char* end = std::to_chars(buf + 2, buf + sizeof buf - 1, code).ptr;
+    *end++ = ';';
+    out.append(buf, end);
 }
 
 void AppendHexReference(std::string& out, uint32_t code) {
@@ -36,6 +59,44 @@ void AppendHexReference(std::string& out, uint32_t code) {
         code >>= 4;
     } while (code);
     out += "&#x" + digits + ';';
+}
+
+void AppendEncoded(std::string& out, char32_t c) {
+    if (c < 128) {
+        if (kReferencedAscii[c])
+            AppendReference(out, c);
+        else
+            out += static_cast<char>(c);
+        return;
+    }
+    const int ansi = text::CodePointToCp1252(c);
+    if (ansi >= 128)
+        AppendReference(out, static_cast<uint32_t>(ansi));
+    else if (c <= 255)
+        // A C1 control the code page puts another character on: a decimal reference
+        // would decode as that character, so the code point goes in hexadecimal.
+        AppendHexReference(out, c);
+    else
+        AppendReference(out, c);
+}
+
+// Encodes `in` onto `out`. Plain runs are copied whole; an ASCII byte is always a character
+// of its own in UTF-8, so the bytes between two of them decode the same on their own.
+void AppendEncodedText(std::string& out, std::string_view in) {
+    size_t i = 0;
+    while (i < in.size()) {
+        size_t j = i + PlainRun(in.substr(i));
+        out.append(in.data() + i, j - i);
+        i = j;
+        if (i == in.size()) break;
+        if (static_cast<unsigned char>(in[i]) < 128) {
+            AppendEncoded(out, static_cast<unsigned char>(in[i++]));
+            continue;
+        }
+        while (j < in.size() && static_cast<unsigned char>(in[j]) >= 128) ++j;
+        for (char32_t c : text::DecodeUtf8(in.substr(i, j - i))) AppendEncoded(out, c);
+        i = j;
+    }
 }
 
 bool IsAsciiLetter(char32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -60,37 +121,18 @@ int64_t DecimalReferenceTarget(uint32_t code) {
 
 std::string EncodeText(std::string_view input) {
     std::string out;
-    if (input.empty()) return out;
-    // Most values are plain ASCII with nothing to escape: they go through unchanged.
-    const bool plain = std::all_of(input.begin(), input.end(), [](char ch) {
-        const auto b = static_cast<unsigned char>(ch);
-        return (b >= 48 && b < 127) || (b < 48 && b != '&' && KeptBelow48(b));
-    });
-    if (plain) return std::string(input);
-    out.reserve(input.size() + input.size() / 4);
-    for (char32_t c : text::DecodeUtf8(input)) {
-        if (c < 48) {
-            if (c == '&' || !KeptBelow48(c))
-                AppendReference(out, c);
-            else
-                out += static_cast<char>(c);
-        } else if (c < 127) {
-            out += static_cast<char>(c);
-        } else if (c == 127) {
-            AppendReference(out, c);
-        } else {
-            const int ansi = text::CodePointToCp1252(c);
-            if (ansi >= 128)
-                AppendReference(out, static_cast<uint32_t>(ansi));
-            else if (c <= 255)
-                // A C1 control the code page puts another character on: a decimal reference
-                // would decode as that character, so the code point goes in hexadecimal.
-                AppendHexReference(out, c);
-            else
-                AppendReference(out, c);
-        }
-    }
+    out.reserve(input.size());
+    AppendEncodedText(out, input);
     return out;
+}
+
+std::string_view EncodedText(std::string_view input, std::string& scratch) {
+    // Most values are plain ASCII with nothing to escape: they are their own encoding.
+    const size_t plain = PlainRun(input);
+    if (plain == input.size()) return input;
+    scratch.assign(input.substr(0, plain));
+    AppendEncodedText(scratch, input.substr(plain));
+    return scratch;
 }
 
 std::string DecodeText(std::string_view in) {

@@ -13,6 +13,10 @@ namespace vornel::xml {
 
 // Text-encode mode. Input is UTF-8; invalid bytes become U+FFFD.
 std::string EncodeText(std::string_view text);
+// The same encoding without a copy where none is needed: `text` itself when it has nothing
+// to encode, otherwise `scratch` filled with the encoded text. The view lives as long as
+// both do.
+std::string_view EncodedText(std::string_view text, std::string& scratch);
 
 // Decode mode: undoes EncodeText in one pass, so a decoded reference is never decoded
 // again. References the encoder never writes for that code ("&#65;", "&#32;") are left

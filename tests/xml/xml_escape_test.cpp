@@ -22,6 +22,29 @@ TEST(XmlEscape, EncodesTheCharactersTheDocumentCannotCarry) {
     EXPECT_EQ(EncodeText("网Д"), "&#32593;&#1044;");
     EXPECT_EQ(EncodeText("\xF0\x9F\x98\x80"), "&#128512;");
     EXPECT_EQ(EncodeText(""), "");
+    // Broken UTF-8: each byte that starts no valid sequence is one U+FFFD, and the ASCII
+    // after it is read again.
+    EXPECT_EQ(EncodeText("\xFF"), "&#65533;");
+    EXPECT_EQ(EncodeText("a\xC3"), "a&#65533;");
+    EXPECT_EQ(EncodeText("\xE2\x82x"), "&#65533;&#65533;x");
+    EXPECT_EQ(EncodeText("\xC0\x80"), "&#65533;&#65533;");
+    EXPECT_EQ(EncodeText("x\xED\xA0\x80y"), "x&#65533;&#65533;&#65533;y");
+    EXPECT_EQ(EncodeText("\xC2\x81\xC2\x80"), "&#129;&#x80;");
+}
+
+TEST(XmlEscape, TheViewFormEncodesAlikeAndCopiesNothingPlain) {
+    const std::string samples[] = {
+        "", "plain text 1.0", "\xC3\xA9&\xC3\xA9,", "PCI\\VEN_1234&DEV_10&SUBSYS_1", "tail,", "\xFFx\xC3",
+        std::string("a\0b", 3), "head \xE2\x82\xAC mid \xF0\x9F\x98\x80 end",
+    };
+    std::string scratch = "left over";
+    for (const std::string& s : samples) {
+        const std::string_view view = EncodedText(s, scratch);
+        EXPECT_EQ(view, EncodeText(s)) << s;
+        if (view == s) {
+            EXPECT_EQ(view.data(), s.data()) << s;
+        }
+    }
 }
 
 TEST(XmlEscape, DecodeRestoresAnyText) {
