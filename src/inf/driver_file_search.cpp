@@ -174,8 +174,9 @@ void UniqueListAppender::Add(std::string_view item) {
 }
 
 // Folded file name -> the first of a run of folders holding a file of that name. Open
-// addressing: a lookup usually costs one slot, where a node-based map costs two or three
-// cache misses in an index of tens of thousands of names.
+// addressing over keys the SystemImage keeps: a lookup usually costs one slot, where a
+// node-based map costs two or three cache misses in an index of tens of thousands of
+// names, and the index copies no name.
 class DriverFileSearch::NameIndex {
 public:
     struct Hit {
@@ -185,45 +186,39 @@ public:
         bool ambiguous = false;
     };
 
-    // The first hit added for a name is kept.
-    void Add(std::string key, Hit hit) {
-        if ((count_ + 1) * 2 > slots_.size()) Grow();
-        const uint64_t hash = std::hash<std::string_view>{}(key);
-        Slot& slot = slots_[SlotOf(key, hash)];
-        if (slot.used) return;
-        slot = {std::move(key), hash, hit, true};
-        ++count_;
+    // Sized once for all the names it will hold; the first hit added for a name is kept.
+    void Build(const std::vector<std::pair<std::string_view, Hit>>& names) {
+        size_t size = 64;
+        while (size < names.size() * 2) size *= 2;
+        slots_.assign(size, Slot{});
+        for (const auto& [key, hit] : names) {
+            const uint64_t hash = std::hash<std::string_view>{}(key);
+            Slot& slot = slots_[SlotOf(key, hash)];
+            if (!slot.key.data()) slot = {hash, key, hit};
+        }
     }
     const Hit* Find(std::string_view key) const {
         if (slots_.empty()) return nullptr;
         const Slot& slot = slots_[SlotOf(key, std::hash<std::string_view>{}(key))];
-        return slot.used ? &slot.hit : nullptr;
+        return slot.key.data() ? &slot.hit : nullptr;
     }
 
 private:
     struct Slot {
-        std::string key;
         uint64_t hash = 0;
+        std::string_view key;  // a null view marks a free slot
         Hit hit;
-        bool used = false;
     };
     // The slot holding the key, or the free slot where it would go.
     size_t SlotOf(std::string_view key, uint64_t hash) const {
         const size_t mask = slots_.size() - 1;
         for (size_t i = hash & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
-            if (!slot.used || (slot.hash == hash && slot.key == key)) return i;
+            if (!slot.key.data() || (slot.hash == hash && slot.key == key)) return i;
         }
-    }
-    void Grow() {
-        std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
-        old.swap(slots_);
-        for (Slot& slot : old)
-            if (slot.used) slots_[SlotOf(slot.key, slot.hash)] = std::move(slot);
     }
 
     std::vector<Slot> slots_;
-    size_t count_ = 0;
 };
 
 DriverFileSearch::DriverFileSearch(ScanContext& ctx, bool indexed) : ctx_(ctx), indexed_(indexed) {
@@ -268,25 +263,31 @@ DriverFileSearch::NameIndex& DriverFileSearch::IndexOf(const std::vector<std::st
                                                        std::unique_ptr<NameIndex>& slot) {
     if (slot) return *slot;
     slot = std::make_unique<NameIndex>();
+    std::vector<std::pair<std::string_view, NameIndex::Hit>> names;
     for (uint32_t i = 0; i < folders.size(); ++i) {
         if (folders[i].empty()) continue;
-        const auto entries = ctx_.image->List(folders[i]);
-        if (!entries) continue;
-        // The listing is ordered by folded name, so names folding alike are neighbours.
-        std::string key, next;
-        for (size_t e = 0; e < entries->size();) {
-            if (e == 0) key = FoldKey((*entries)[e].name);
-            size_t same = e + 1;
-            for (; same < entries->size(); ++same) {
-                next = FoldKey((*entries)[same].name);
-                if (next != key) break;
+        // Entries come ordered by key, so names folding alike are neighbours: a run of
+        // them is ambiguous. A run's first entry stands for it.
+        std::string_view runKey;
+        bool runFolder = false;
+        size_t runLength = 0;
+        auto flush = [&] {
+            if (runLength > 1 || (runLength == 1 && !runFolder))
+                names.push_back({runKey, NameIndex::Hit{i, runLength > 1}});
+        };
+        ctx_.image->ForEachEntry(folders[i], [&](std::string_view, std::string_view key, bool folder) {
+            if (runLength > 0 && key == runKey) {
+                ++runLength;
+                return;
             }
-            const bool ambiguous = same - e > 1;
-            if (ambiguous || !(*entries)[e].folder) slot->Add(key, NameIndex::Hit{i, ambiguous});
-            key.swap(next);
-            e = same;
-        }
+            flush();
+            runKey = key;
+            runFolder = folder;
+            runLength = 1;
+        });
+        flush();
     }
+    slot->Build(names);
     return *slot;
 }
 

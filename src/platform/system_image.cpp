@@ -378,3 +378,24 @@ std::optional<std::vector<ImageEntry>> SystemImage::List(std::string_view window
 }
 
 }  // namespace vornel::platform
+
+namespace vornel::platform {
+
+bool SystemImage::ForEachEntry(
+    std::string_view windowsFolder,
+    const std::function<void(std::string_view name, std::string_view key, bool folder)>& each) const {
+    const auto hit = impl_->Lookup(windowsFolder);
+    if (!hit || !Impl::IsFolder(*hit)) {
+        if (hit) SetLastErrorCode(win::kPathNotFound);
+        return false;
+    }
+    Folder& folder = impl_->FolderOf(*hit);
+    impl_->List(folder);
+    for (Node& n : folder.nodes) {
+        const Kind kind = impl_->Follow(folder, n);
+        if (kind != Kind::Gone) each(n.name, n.key, kind == Kind::Folder);
+    }
+    return true;
+}
+
+}  // namespace vornel::platform

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -79,6 +80,12 @@ public:
     // without regard to case; nullopt when the folder is not there.
     std::optional<std::vector<ImageEntry>> List(std::string_view windowsFolder,
                                                 std::string_view pattern = "*") const;
+
+    // Every entry of a folder, ordered by `key` (the name's comparison key, as FoldName
+    // gives it), without copying the listing; false when the folder is not there. The views
+    // stay valid for the life of this SystemImage.
+    bool ForEachEntry(std::string_view windowsFolder,
+                      const std::function<void(std::string_view name, std::string_view key, bool folder)>& each) const;
 
     // Directory listings read from the disk so far: one per folder ever visited.
     uint64_t ListingCount() const;
