@@ -49,6 +49,38 @@ pugi::xml_node WriteRecord(cCDOMUtility& dom, const DriverRecord& r, pugi::xml_d
     return device;
 }
 
+// A field's value as ValueFor gives it, without copying a text member that needs no change.
+std::string_view ValueView(const DriverRecord& r, const DriverField& f, const std::string& now,
+                           std::string& scratch) {
+    if (f.rule == WriteRule::StampNow) return now;
+    if (const TextMember* m = std::get_if<TextMember>(&f.member)) {
+        const std::string& v = r.*(*m);
+        if (f.rule != WriteRule::DropNul || v.find('\0') == std::string::npos) return v;
+    }
+    scratch = ValueFor(r, f, now);
+    return scratch;
+}
+
+// The fields of one element with their names ready for pugixml, and whether AddElement
+// would take the name.
+struct NamedField {
+    const DriverField* field;
+    std::string name;
+    bool valid;
+};
+
+const std::vector<NamedField>& NamedFields(FieldPlace place) {
+    static const auto named = [](FieldPlace p) {
+        std::vector<NamedField> out;
+        for (const DriverField* f : DocumentFields(p))
+            out.push_back({f, std::string(f->name), cCDOMUtility::ValidateElementType(f->name)});
+        return out;
+    };
+    static const std::vector<NamedField> device = named(FieldPlace::Device);
+    static const std::vector<NamedField> vlx = named(FieldPlace::XmlVlx);
+    return place == FieldPlace::Device ? device : vlx;
+}
+
 void ReadField(DriverRecord& r, pugi::xml_node child, FieldPlace place) {
     const DriverField* f = FindDriverField(child.name(), place);
     if (!f) return;
@@ -275,9 +307,45 @@ bool DriverDocument::RaiseInstanceCount(const std::string& key) {
     return device && RaiseCount(device);
 }
 
+pugi::xml_node DriverDocument::AppendRecord(const DriverRecord& r, const std::string& now) {
+    pugi::xml_node device = doc_.document_element().append_child("Device");
+    if (!device) return {};
+    bool hasText = false;
+    pugi::xml_node key;
+    std::string value;
+    std::string encoded;
+    const auto add = [&](pugi::xml_node parent, const NamedField& f) {
+        if (!f.valid) return pugi::xml_node{};
+        const std::string_view plain = ValueView(r, *f.field, now, value);
+        // As in AddElement, a field that fails is left out and the others still go in.
+        try {
+            const std::string_view text = xml::EncodedText(plain, encoded);
+            pugi::xml_node el = parent.append_child(f.name.c_str());
+            if (el && !text.empty() && el.append_child(pugi::node_pcdata).set_value(text.data(), text.size()))
+                hasText = true;
+            return el;
+        } catch (...) {
+            return pugi::xml_node{};
+        }
+    };
+    for (const NamedField& f : NamedFields(FieldPlace::Device)) add(device, f);
+    if (pugi::xml_node vlx = device.append_child("XMLVLX")) {
+        for (const NamedField& f : NamedFields(FieldPlace::XmlVlx)) {
+            const pugi::xml_node el = add(vlx, f);
+            if (f.field->name == "XMLIdx") key = el;
+        }
+    }
+    if (!hasText) emptyRootChildren_.push_back(device);
+    if (key) byKey_[StringValue(key)].push_back(device);
+    return device;
+}
+
 bool DriverDocument::Write(const DriverRecord& record) {
     return Guarded(kModule, "mP_InfScratchPad", false, [&] {
         const std::string now = Now(dateText_);
+        // With no empty element directly under the root, append mode has nothing to reuse
+        // and every field is a plain append: built here directly, each value encoded once.
+        if (emptyRootChildren_.empty() && doc_.document_element()) return static_cast<bool>(AppendRecord(record, now));
         IndexedDomUtility dom(emptyRootChildren_);
         const pugi::xml_node device = WriteRecord(dom, record, doc_, false, now);
         if (!device) return false;

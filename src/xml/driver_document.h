@@ -100,6 +100,8 @@ public:
 
 private:
     pugi::xml_node FirstDevice(const std::string& encodedKey) const;
+    // Write's way when nothing can be reused: the same elements as the general writer.
+    pugi::xml_node AppendRecord(const DriverRecord& record, const std::string& now);
     void RegisterKeys(pugi::xml_node device);
     void UnregisterDevice(pugi::xml_node device);
     void RebuildIndex();
