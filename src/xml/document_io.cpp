@@ -87,29 +87,22 @@ void AppendAttributeValue(std::string& out, std::string_view value) {
 
 // Indentation grows with depth; past this a document is written without it, so a deeply
 // nested one does not swell quadratically.
-constexpr size_t kMaxIndentedDepth = 32;
+constexpr int kMaxIndentedDepth = 32;
+// What a node of a driver document takes once written, a little over, to size the output
+// once: pages reserved but never written cost nothing.
+constexpr size_t kBytesPerNodeGuess = 40;
 
-size_t Depth(pugi::xml_node top) {
-    size_t depth = 0;
-    size_t max = 0;
-    pugi::xml_node cur = top.first_child();
-    if (cur) depth = 1;
-    while (cur) {
-        max = std::max(max, depth);
-        if (cur.first_child()) {
-            cur = cur.first_child();
-            ++depth;
-            continue;
-        }
-        while (cur != top && !cur.next_sibling()) {
-            cur = cur.parent();
-            --depth;
-        }
-        if (cur == top) break;
-        cur = cur.next_sibling();
+// One pass over the document inside pugixml: whether a node lies deeper than the limit
+// (the children of the document at depth 1), and how many nodes come before it.
+struct ShapeWalker final : pugi::xml_tree_walker {
+    size_t nodes = 0;
+    bool deep = false;
+    bool for_each(pugi::xml_node&) override {
+        ++nodes;
+        deep = depth() + 1 > kMaxIndentedDepth;
+        return !deep;
     }
-    return max;
-}
+};
 
 int CountRoots(const pugi::xml_document& doc) {
     int roots = 0;
@@ -196,9 +189,12 @@ bool LoadXmlFile(pugi::xml_document& doc, const std::filesystem::path& file, Par
 }
 
 std::string SerializeDocument(const pugi::xml_document& doc) {
+    ShapeWalker shape;
+    pugi::xml_node(doc).traverse(shape);
     std::string out;
+    out.reserve(shape.nodes * kBytesPerNodeGuess);
     StringWriter writer(out);
-    const unsigned format = Depth(doc) > kMaxIndentedDepth ? pugi::format_raw : pugi::format_indent;
+    const unsigned format = shape.deep ? pugi::format_raw : pugi::format_indent;
     for (pugi::xml_node child : doc.children()) {
         if (child.type() == pugi::node_declaration) {
             out += "<?xml";

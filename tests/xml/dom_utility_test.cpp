@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "test_support.h"
 #include "xml/document_io.h"
@@ -227,6 +228,14 @@ TEST(DomUtility, DeepNestingAndOddInputDoNotCrash) {
     EXPECT_EQ(StringValue(doc), "x");
     // Written without indentation, so the text stays the size of the input.
     EXPECT_LT(xml::SerializeDocument(doc).size(), deep.size() + 100);
+    // Indentation stops past 32 levels, a text counting as a level of its own.
+    for (const auto& [levels, text, indented] : {std::tuple{32, "", true}, {31, "x", true}, {33, "", false},
+                                                 {32, "x", false}}) {
+        std::string nested = std::string(text);
+        for (int i = 0; i < levels; ++i) nested = "<a>" + nested + "</a>";
+        ASSERT_TRUE(dom.ValidateFreeThreadedDOMDocument(doc, nested, report, true));
+        EXPECT_EQ(xml::SerializeDocument(doc).find('\t') != std::string::npos, indented) << levels << text;
+    }
 
     for (const std::string& bad : {std::string(), std::string("\0\0\0", 3), std::string("\xFF\xFE<\0"),
                                    std::string("<r a='1>"), std::string("<r><![CDATA[x</r>")})
