@@ -229,7 +229,8 @@ bool cCDOMUtility::AddElement(pugi::xml_document& doc, const DomNode& parent, co
     try {
         if (!ValidateElementType(name))
             return Reject("AddElement", domerr::kInvalidCharacter, "Invalid element type");
-        const std::string encodedIndex = xml::EncodeText(index);
+        // Only the lookup of update mode reads the key.
+        const std::string encodedIndex = update ? xml::EncodeText(index) : std::string();
         const std::string encodedText = xml::EncodeText(text);
         if (!TypeIn(parent.Type(), {dom::kElement, dom::kEntityReference, dom::kDocument, dom::kDocumentFragment}))
             return Reject("AddElement", domerr::kHierarchyRequest, "Invalid parent node type.");

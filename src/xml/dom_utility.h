@@ -134,7 +134,8 @@ public:
 
 protected:
     // Finds the element AddElement reuses instead of creating one (see AddElement); the
-    // driver document answers this from its index. encodedIndex is already encoded.
+    // driver document answers this from its index. encodedIndex is already encoded, and
+    // empty without update.
     virtual pugi::xml_node cP_FindExistingElement(pugi::xml_document& doc, const std::string& name,
                                                   const std::string& encodedIndex, bool update);
 

@@ -34,21 +34,6 @@ std::string ValueFor(const DriverRecord& r, const DriverField& f, const std::str
     }
 }
 
-// The Device element and its children, through `dom`; the Device element or null.
-pugi::xml_node WriteRecord(cCDOMUtility& dom, const DriverRecord& r, pugi::xml_document& doc, bool update,
-                           const std::string& now) {
-    pugi::xml_node device;
-    if (!dom.AddElement(doc, doc.document_element(), "Device", {}, &device, r.XMLIdx, update) || !device)
-        return {};
-    for (const DriverField* f : DocumentFields(FieldPlace::Device))
-        dom.AddElement(doc, device, std::string(f->name), ValueFor(r, *f, now), nullptr, r.XMLIdx, update);
-    pugi::xml_node vlx;
-    if (dom.AddElement(doc, device, "XMLVLX", {}, &vlx, {}, false) && vlx)
-        for (const DriverField* f : DocumentFields(FieldPlace::XmlVlx))
-            dom.AddElement(doc, vlx, std::string(f->name), ValueFor(r, *f, now), nullptr, r.XMLIdx, update);
-    return device;
-}
-
 // A field's value as ValueFor gives it, without copying a text member that needs no change.
 std::string_view ValueView(const DriverRecord& r, const DriverField& f, const std::string& now,
                            std::string& scratch) {
@@ -79,6 +64,21 @@ const std::vector<NamedField>& NamedFields(FieldPlace place) {
     static const std::vector<NamedField> device = named(FieldPlace::Device);
     static const std::vector<NamedField> vlx = named(FieldPlace::XmlVlx);
     return place == FieldPlace::Device ? device : vlx;
+}
+
+// The Device element and its children, through `dom`; the Device element or null.
+pugi::xml_node WriteRecord(cCDOMUtility& dom, const DriverRecord& r, pugi::xml_document& doc, bool update,
+                           const std::string& now) {
+    pugi::xml_node device;
+    if (!dom.AddElement(doc, doc.document_element(), "Device", {}, &device, r.XMLIdx, update) || !device)
+        return {};
+    for (const NamedField& f : NamedFields(FieldPlace::Device))
+        dom.AddElement(doc, device, f.name, ValueFor(r, *f.field, now), nullptr, r.XMLIdx, update);
+    pugi::xml_node vlx;
+    if (dom.AddElement(doc, device, "XMLVLX", {}, &vlx, {}, false) && vlx)
+        for (const NamedField& f : NamedFields(FieldPlace::XmlVlx))
+            dom.AddElement(doc, vlx, f.name, ValueFor(r, *f.field, now), nullptr, r.XMLIdx, update);
+    return device;
 }
 
 void ReadField(DriverRecord& r, pugi::xml_node child, FieldPlace place) {
