@@ -152,6 +152,13 @@ struct HiveStore::Impl {
         return n;
     }
 
+    // What Read needs before the data: the value's type and length.
+    bool Readable(hive_value_h v) const {
+        hive_type t;
+        size_t len = 0;
+        return hivex_value_type(h, v, &t, &len) == 0;
+    }
+
     bool Read(hive_value_h v, const std::string& name, RegValue& out) const {
         hive_type t;
         size_t len = 0;
@@ -258,6 +265,16 @@ void HiveStore::Values(KeyId key, std::vector<RegValue>& out) const {
     RegValue v;
     for (size_t i = 0; i < n.values.size(); ++i)
         if (impl_->Read(n.values[i], n.valueNames[i], v)) out.push_back(std::move(v));
+}
+
+void HiveStore::ValueNames(KeyId key, std::vector<std::string>& out) const {
+    out.clear();
+    if (!key) return;
+    // Values leaves out a value hivex cannot type; the data of the others was checked with
+    // the whole file at open.
+    const Node& n = impl_->ValueList(key);
+    for (size_t i = 0; i < n.values.size(); ++i)
+        if (impl_->Readable(n.values[i])) out.push_back(n.valueNames[i]);
 }
 
 bool HiveStore::FindValue(KeyId key, std::string_view name, RegValue& out) const {

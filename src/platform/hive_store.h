@@ -29,6 +29,7 @@ public:
     void SubKeyNames(KeyId key, std::vector<std::string>& out) const override;
     void Values(KeyId key, std::vector<RegValue>& out) const override;
     bool FindValue(KeyId key, std::string_view name, RegValue& out) const override;
+    void ValueNames(KeyId key, std::vector<std::string>& out) const override;
 
 private:
     struct Impl;

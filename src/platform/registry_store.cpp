@@ -14,6 +14,13 @@ std::vector<std::string_view> SplitKeyPath(std::string_view path) {
     return parts;
 }
 
+void RegistryStore::ValueNames(KeyId key, std::vector<std::string>& out) const {
+    std::vector<RegValue> values;
+    Values(key, values);
+    out.clear();
+    for (RegValue& v : values) out.push_back(std::move(v.name));
+}
+
 KeyId RegistryStore::Walk(KeyId from, std::string_view path) const {
     KeyId k = from;
     for (auto part : SplitKeyPath(path)) {

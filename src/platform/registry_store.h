@@ -67,6 +67,8 @@ public:
     virtual void Values(KeyId key, std::vector<RegValue>& out) const = 0;
     // One value by name (without regard to case); false when absent.
     virtual bool FindValue(KeyId key, std::string_view name, RegValue& out) const = 0;
+    // The names of Values, in the same order, without reading their data.
+    virtual void ValueNames(KeyId key, std::vector<std::string>& out) const;
 
     // Writing. Read-only stores answer access denied.
     virtual bool Writable() const { return false; }

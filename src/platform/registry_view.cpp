@@ -15,6 +15,7 @@ void RegistryView::Mount(std::string_view viewPath, std::shared_ptr<RegistryStor
     for (auto c : SplitKeyPath(viewPath)) m.prefix.emplace_back(c);
     m.store = std::move(store);
     m.storePath = std::string(storePath);
+    deepestMount_ = std::max(deepestMount_, m.prefix.size());
     mounts_.push_back(std::move(m));
     controlSetKnown_ = false;
     Forget();
@@ -95,11 +96,34 @@ RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
         key = it->second;
     } else {
         if (opened_.size() >= 65536) Forget();
-        key = std::make_shared<const Key>(OpenUncached(fullPath));
+        key = OpenBelowParent(fullPath);
+        if (!key) key = std::make_shared<const Key>(OpenUncached(fullPath));
+        // folded_ may have served the parent meanwhile.
+        folded_.assign(fullPath);
+        for (char& c : folded_) c = text::ToUpperAscii(c);
         opened_.emplace(folded_, key);
     }
     lastPath_.assign(fullPath);
     last_ = key;
+    return key;
+}
+
+RegistryView::KeyRef RegistryView::OpenBelowParent(std::string_view fullPath) const {
+    size_t depth = 0;
+    for (auto part : SplitKeyPath(fullPath)) {
+        (void)part;
+        ++depth;
+    }
+    // Below every mount point, and below the root aliases and CurrentControlSet (the
+    // first three components), each store's key is a child of its key of the parent.
+    if (depth < 4 || depth <= deepestMount_) return nullptr;
+    size_t end = fullPath.find_last_not_of('\\');
+    const size_t cut = fullPath.rfind('\\', end);
+    const std::string_view name = fullPath.substr(cut + 1, end - cut);
+    const KeyRef parent = OpenShared(fullPath.substr(0, cut));
+    auto key = std::make_shared<Key>();
+    for (const auto& [store, k] : parent->parts)
+        if (const KeyId child = store->Child(k, name)) key->parts.emplace_back(store, child);
     return key;
 }
 
@@ -165,6 +189,21 @@ void RegistryView::Values(const Key& key, std::vector<RegValue>& out) const {
                 same->data = std::move(v.data);
             }
         }
+    }
+}
+
+void RegistryView::ValueNames(const Key& key, std::vector<std::string>& out) const {
+    out.clear();
+    if (key.parts.size() == 1) {
+        key.parts[0].first->ValueNames(key.parts[0].second, out);
+        return;
+    }
+    std::vector<std::string> part;
+    for (auto it = key.parts.rbegin(); it != key.parts.rend(); ++it) {
+        it->first->ValueNames(it->second, part);
+        for (auto& name : part)
+            if (std::none_of(out.begin(), out.end(), [&](const std::string& o) { return IEquals(o, name); }))
+                out.push_back(std::move(name));
     }
 }
 

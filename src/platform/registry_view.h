@@ -42,6 +42,8 @@ public:
     KeyRef OpenShared(std::string_view fullPath) const;
     void SubKeyNames(const Key& key, std::vector<std::string>& out) const;
     void Values(const Key& key, std::vector<RegValue>& out) const;
+    // The names Values would give, in its order, without reading any data.
+    void ValueNames(const Key& key, std::vector<std::string>& out) const;
     bool FindValue(const Key& key, std::string_view name, RegValue& out) const;
 
     // Whether a key could be opened for writing (a writable store covers it).
@@ -64,12 +66,16 @@ private:
     // The mount's store key for the given components, or 0.
     KeyId StoreKey(const Mount_& m, const std::vector<std::string>& comps) const;
     Key OpenUncached(std::string_view fullPath) const;
+    // The key below an opened parent, one store step each; null when the path is too
+    // shallow for that (a mount point or an alias could lie on it).
+    KeyRef OpenBelowParent(std::string_view fullPath) const;
     std::vector<std::string> ResolveComponents(std::string_view fullPath) const;
     void Forget() const {
         opened_.clear();
         last_.reset();
     }
     std::vector<Mount_> mounts_;
+    size_t deepestMount_ = 0;  // components of the longest mount path
     // Keys opened so far by their path as given: a scan opens the same few keys again for
     // every value it reads. Any change through the view forgets them.
     mutable std::unordered_map<std::string, KeyRef> opened_;

@@ -250,6 +250,10 @@ std::string cReg::cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bo
             std::vector<std::string> names;
             view_.SubKeyNames(*k, names);
             for (auto& n : names) add(CleanText(n));
+        } else if (!bAddValue && !bValuesOnly) {
+            std::vector<std::string> names;
+            view_.ValueNames(*k, names);
+            for (const auto& n : names) add(n);
         } else {
             std::vector<RegValue> values;
             view_.Values(*k, values);

@@ -231,11 +231,34 @@ TEST(CRegView, LaterMountsOverrideValuesAndSubkeysUnite) {
     EXPECT_EQ(reg.GetText(hkey::kLocalMachine, "SOFTWARE\\A", "w"), "only");
     EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "SOFTWARE", true, false, false, false), "A|B");
     EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "SOFTWARE\\A", false, true, false, false), "v=extra|w=only");
+    EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "SOFTWARE\\A", false, false, false, false), "v|w");
     // Mount points make their parents exist.
     EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "", true, false, false, false), "HARDWARE|SOFTWARE");
     EXPECT_TRUE(reg.p_IsRegKeyExist(hkey::kLocalMachine, "HARDWARE"));
     // HKEY_CLASSES_ROOT is the machine's SOFTWARE\Classes.
     EXPECT_FALSE(reg.p_IsRegKeyExist(hkey::kClassesRoot, ""));
+}
+
+TEST(CRegView, DeepKeysAreFoundWhateverWasOpenedBefore) {
+    auto base = std::make_shared<platform::RegFileStore>();
+    auto usb = std::make_shared<platform::RegFileStore>();
+    std::string e;
+    ASSERT_TRUE(base->Import("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Set\\Enum\\PCI\\Dev\\Inst]\r\n\"A\"=\"1\"\r\n"
+                             "[HKEY_LOCAL_MACHINE\\SYSTEM\\Set\\Enum\\USB\\Dev]\r\n\"C\"=\"3\"\r\n", "a", &e));
+    ASSERT_TRUE(usb->Import("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X\\Dev]\r\n\"B\"=\"2\"\r\n", "b", &e));
+    RegistryView view;
+    view.Mount("", base);
+    // A mount point deep in the tree: its key is the store's, not a child of its parent's.
+    view.Mount("HKEY_LOCAL_MACHINE\\SYSTEM\\Set\\Enum\\USB", usb, "HKEY_LOCAL_MACHINE\\X");
+    cReg reg(view);
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "SYSTEM\\Set\\Enum", true, false, false, false), "PCI|USB");
+        EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\USB", true, false, false, false), "Dev");
+        EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\USB\\Dev", false, false, false, false), "C|B");
+        EXPECT_EQ(reg.GetText(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\USB\\dev\\", "B"), "2");
+        EXPECT_EQ(reg.GetText(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\PCI\\DEV\\inst", "A"), "1");
+        EXPECT_FALSE(reg.p_IsRegKeyExist(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\PCI\\Dev\\Inst\\None\\Deeper"));
+    }
 }
 
 }  // namespace
