@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "inf/install_files.h"
+#include "platform/heap_tuning.h"
 #include "platform/profile_reader.h"
 #include "platform/reg_file_store.h"
 #include "platform/system_image.h"
@@ -267,4 +268,12 @@ BENCHMARK(BM_LocatorOneCallEach)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The heap as the vornel command sets it up for a scan.
+int main(int argc, char** argv) {
+    vornel::platform::TuneHeapForScan();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
