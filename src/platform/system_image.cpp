@@ -24,6 +24,16 @@ namespace {
 
 constexpr size_t kMaxMemo = 1 << 16;
 
+// FoldName, with plain ASCII names (nearly all of a Windows folder) upper-cased in place.
+std::string FoldKey(std::string_view name) {
+    std::string key(name);
+    for (char& c : key) {
+        if (static_cast<unsigned char>(c) >= 0x80) return FoldName(name);
+        c = text::ToUpperAscii(c);
+    }
+    return key;
+}
+
 enum class Kind : uint8_t {
     File,
     Folder,
@@ -140,11 +150,13 @@ bool SystemImage::Impl::List(Folder& f) {
         // FIFOs, sockets and devices have no place in a Windows installation.
         if (type != DT_DIR && type != DT_REG && type != DT_LNK) continue;
         const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_REG ? Kind::File : Kind::Link;
-        f.nodes.push_back({std::string(name), FoldName(name), kind});
+        f.nodes.push_back({std::string(name), FoldKey(name), kind});
     }
     ::closedir(dir);
+    // Keys almost never tie, so one comparison of them decides nearly every pair.
     std::sort(f.nodes.begin(), f.nodes.end(), [](const Node& a, const Node& b) {
-        return a.key != b.key ? a.key < b.key : a.name < b.name;
+        const int c = a.key.compare(b.key);
+        return c != 0 ? c < 0 : a.name < b.name;
     });
     return true;
 }
@@ -171,7 +183,7 @@ Kind SystemImage::Impl::Follow(const Folder& parent, Node& n) const {
 
 Node* SystemImage::Impl::Find(Folder& f, std::string_view name) {
     List(f);
-    const std::string key = FoldName(name);
+    const std::string key = FoldKey(name);
     auto it = std::lower_bound(f.nodes.begin(), f.nodes.end(), key,
                                [](const Node& n, const std::string& k) { return n.key < k; });
     // On a case-sensitive host two names may fold alike: the exact spelling wins, else
