@@ -46,6 +46,10 @@ struct Node {
     std::string key;   // FoldName(name)
     Kind kind;
     int32_t folder = -1;  // its listing, once descended into
+    // Size and modification time, once asked for: like the listing, read once per view.
+    bool statted = false;
+    uint64_t size = 0;
+    std::time_t modified = 0;
 };
 
 struct Folder {
@@ -358,15 +362,23 @@ bool SystemImage::IsFolder(std::string_view windowsPath) const {
 std::optional<ImageFileFacts> SystemImage::Stat(std::string_view windowsPath) const {
     const auto hit = impl_->Lookup(windowsPath);
     if (!hit) return std::nullopt;
-    struct stat st {};
-    if (::stat(impl_->HostPath(*hit).c_str(), &st) != 0) {
-        SetLastErrorCode(win::kFileNotFound);
-        return std::nullopt;
+    // The root has no node to keep its facts in; it is asked about rarely.
+    Node scratch{};
+    Node& n = hit->node ? *hit->node : scratch;
+    if (!n.statted) {
+        struct stat st {};
+        if (::stat(impl_->HostPath(*hit).c_str(), &st) != 0) {
+            SetLastErrorCode(win::kFileNotFound);
+            return std::nullopt;
+        }
+        n.statted = true;
+        n.size = static_cast<uint64_t>(st.st_size);
+        n.modified = st.st_mtime;
     }
     ImageFileFacts facts;
     facts.folder = Impl::IsFolder(*hit);
-    facts.size = facts.folder ? 0 : static_cast<uint64_t>(st.st_size);
-    facts.modified = st.st_mtime;
+    facts.size = facts.folder ? 0 : n.size;
+    facts.modified = n.modified;
     return facts;
 }
 

@@ -74,7 +74,8 @@ public:
     bool Exists(std::string_view windowsPath) const;
     bool IsFile(std::string_view windowsPath) const;
     bool IsFolder(std::string_view windowsPath) const;
-    // Size and modification time (one stat call; not cached).
+    // Size and modification time: one stat call at the first question about a file, kept
+    // for the life of the view as its listings are.
     std::optional<ImageFileFacts> Stat(std::string_view windowsPath) const;
     // The entries of a folder whose names match a pattern ("*.inf"), ordered by name
     // without regard to case; nullopt when the folder is not there.

@@ -163,6 +163,11 @@ TEST_F(SystemImageTest, FactsAndFolderSearches) {
     EXPECT_FALSE(facts->folder);
     EXPECT_EQ(facts->size, 4u);
     EXPECT_EQ(facts->modified, 1199145600);
+    // Like the listings, a file's facts are read once for the life of the view.
+    const timespec later[2] = {{1230768000, 0}, {1230768000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Host("WiNdOwS/inf/oem3.INF").c_str(), later, 0), 0);
+    EXPECT_EQ(image.Stat("C:\\WINDOWS\\INF\\oem3.inf")->modified, 1199145600);
+    EXPECT_EQ(SystemImage(Root()).Stat("C:\\WINDOWS\\INF\\oem3.inf")->modified, 1230768000);
     EXPECT_TRUE(image.Stat("C:\\WINDOWS\\INF")->folder);
     EXPECT_FALSE(image.Stat("C:\\WINDOWS\\INF\\none"));
 
