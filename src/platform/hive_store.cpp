@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <unordered_map>
 
 #include "platform/atomic_file.h"
+#include "platform/mapped_file.h"
 #include "platform/hive_image.h"
 #include "support/last_error.h"
 #include "support/text.h"
@@ -197,16 +197,14 @@ std::unique_ptr<HiveStore> HiveStore::Open(const fs::path& file, std::string* er
     if (ec) return fail("cannot read: " + ec.message(), win::kAccessDenied);
     if (size > kMaxHiveBytes) return fail("too large to be a registry hive", win::kRegistryCorrupt);
 
-    // The whole file is checked first; hivex maps it again afterwards and the bytes go.
-    // Only a file that starts like a hive is read in full.
-    std::string bytes(std::min<uintmax_t>(size, hive::kBaseBlockSize), '\0'), why;
-    {
-        std::ifstream in(file, std::ios::binary);
-        if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-            return fail("cannot read: " + std::string(std::strerror(errno)), win::kAccessDenied);
-    }
-    if (bytes.size() == hive::kBaseBlockSize && bytes.compare(0, 4, "regf") == 0 && !ReadWholeFile(file, bytes, &why))
-        return fail("cannot read: " + why, win::kAccessDenied);
+    // The whole file is checked first, mapped rather than copied; hivex maps it again
+    // afterwards. Only a file that starts like a hive is checked in full.
+    MappedFile mapped;
+    std::string why;
+    if (!mapped.Open(file, &why)) return fail("cannot read: " + why, win::kAccessDenied);
+    std::string_view bytes = mapped.Bytes();
+    if (bytes.size() < hive::kBaseBlockSize || bytes.substr(0, 4) != "regf")
+        bytes = bytes.substr(0, std::min<size_t>(bytes.size(), hive::kBaseBlockSize));
     hive::Image image;
     if (!image.Check(bytes, &why)) return fail(why, win::kRegistryCorrupt);
 
