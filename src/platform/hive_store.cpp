@@ -105,14 +105,20 @@ struct HiveStore::Impl {
     // Subkey and value lists of keys with more entries than hivex lists.
     std::unordered_map<uint64_t, std::vector<uint64_t>> kidLists, valueLists;
     std::unordered_map<KeyId, Node> cache;
+    KeyId lastKey = 0;
+    Node* lastNode = nullptr;  // cache's node of lastKey (nodes stay put until a clear)
 
     ~Impl() {
         if (h) hivex_close(h);
     }
 
     Node& Cached(KeyId key) {
+        // A reader asks about one key several times in a row.
+        if (lastNode && lastKey == key) return *lastNode;
         if (cache.size() >= kMaxCachedKeys && !cache.count(key)) cache.clear();
-        return cache[key];
+        lastKey = key;
+        lastNode = &cache[key];
+        return *lastNode;
     }
 
     std::string Name(uint64_t cell, bool value) const {

@@ -176,7 +176,6 @@ std::string Utf8ToUtf16Le(std::string_view utf8) {
     return out;
 }
 
-char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 std::string UpperAscii(std::string_view s) {
     std::string r(s);

@@ -28,7 +28,7 @@ void AppendUtf8(std::string& out, char32_t cp);
 // True when the bytes are valid UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
-char ToUpperAscii(char c);
+inline char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 std::string UpperAscii(std::string_view s);
 std::string LowerAscii(std::string_view s);
 bool IEquals(std::string_view a, std::string_view b);
