@@ -18,8 +18,8 @@ namespace {
 std::string ErrnoText() { return std::strerror(errno); }
 }  // namespace
 
-bool WriteFileAtomically(const fs::path& target, std::string_view bytes, unsigned mode,
-                         std::string* why) {
+bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(const ByteSink&)>& produce,
+                             unsigned mode, std::string* why) {
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string leaf = ".";
     leaf += target.filename().string();
@@ -32,24 +32,46 @@ bool WriteFileAtomically(const fs::path& target, std::string_view bytes, unsigne
         if (why) *why = "cannot create a temporary file in " + dir.string() + ": " + ErrnoText();
         return false;
     }
-    auto fail = [&](const std::string& what) {
-        const std::string reason = what + ": " + ErrnoText();
+    auto fail = [&](const std::string& what, int err) {
+        const std::string reason = what + ": " + std::strerror(err);
         ::close(fd);
         ::unlink(name.data());
         if (why) *why = reason;
         return false;
     };
-    if (::fchmod(fd, mode) != 0) return fail("cannot set permissions on " + std::string(name.data()));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail("cannot write " + target.string());
+    if (::fchmod(fd, mode) != 0) return fail("cannot set permissions on " + std::string(name.data()), errno);
+
+    // Small pieces gather in a buffer; a failed write stops every later one.
+    constexpr size_t kBuffer = 64 * 1024;
+    std::string buffer;
+    buffer.reserve(kBuffer);
+    int writeError = 0;
+    auto writeOut = [&](std::string_view bytes) {
+        for (size_t done = 0; done < bytes.size() && writeError == 0;) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0) {
+                if (errno != EINTR) writeError = errno;
+                continue;
+            }
+            if (n == 0) writeError = EIO;  // no progress: the device takes nothing more
+            done += static_cast<size_t>(n);
         }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) return fail("cannot flush " + target.string());
+    };
+    const ByteSink sink = [&](std::string_view piece) {
+        if (writeError != 0) return;
+        if (buffer.size() + piece.size() > kBuffer) {
+            writeOut(buffer);
+            buffer.clear();
+        }
+        if (piece.size() >= kBuffer)
+            writeOut(piece);
+        else
+            buffer.append(piece);
+    };
+    produce(sink);
+    writeOut(buffer);
+    if (writeError != 0) return fail("cannot write " + target.string(), writeError);
+    if (::fsync(fd) != 0) return fail("cannot flush " + target.string(), errno);
     if (::close(fd) != 0) {
         const std::string reason = "cannot close " + target.string() + ": " + ErrnoText();
         ::unlink(name.data());
@@ -63,6 +85,10 @@ bool WriteFileAtomically(const fs::path& target, std::string_view bytes, unsigne
         return false;
     }
     return true;
+}
+
+bool WriteFileAtomically(const fs::path& target, std::string_view bytes, unsigned mode, std::string* why) {
+    return WriteFileAtomicallyFrom(target, [&](const ByteSink& sink) { sink(bytes); }, mode, why);
 }
 
 bool ReadWholeFile(const fs::path& file, std::string& out, std::string* why) {

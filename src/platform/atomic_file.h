@@ -3,6 +3,7 @@
 // bytes go to a temporary file beside the target, are flushed, and the temporary file is
 // renamed over the target.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,16 @@ namespace vornel::platform {
 // reason on failure; the old target is then untouched.
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                          unsigned mode = 0644, std::string* why = nullptr);
+
+// Takes the bytes of a file being written, piece by piece in order.
+using ByteSink = std::function<void(std::string_view)>;
+
+// The same for bytes produced piece by piece, so that a large file needs no copy of itself
+// in memory: `produce` hands every piece to the sink it is given. The target is replaced
+// only when every piece was written.
+bool WriteFileAtomicallyFrom(const std::filesystem::path& target,
+                             const std::function<void(const ByteSink&)>& produce,
+                             unsigned mode = 0644, std::string* why = nullptr);
 
 // Reads a whole file; false with a reason on failure.
 bool ReadWholeFile(const std::filesystem::path& file, std::string& out, std::string* why = nullptr);

@@ -1,6 +1,7 @@
 #include "xml/document_io.h"
 
 #include <algorithm>
+#include <functional>
 #include <sstream>
 
 #include "platform/atomic_file.h"
@@ -67,12 +68,6 @@ std::string ReasonFor(const pugi::xml_parse_result& result, std::string_view tex
     }
     return result.description();
 }
-
-struct StringWriter : pugi::xml_writer {
-    std::string& out;
-    explicit StringWriter(std::string& o) : out(o) {}
-    void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
-};
 
 void AppendAttributeValue(std::string& out, std::string_view value) {
     for (char c : value) {
@@ -188,29 +183,44 @@ bool LoadXmlFile(pugi::xml_document& doc, const std::filesystem::path& file, Par
     return LoadXmlText(doc, bytes, report);
 }
 
+namespace {
+
+// Prints the document in its saved form, handing the bytes to `put` in order.
+void PrintDocument(const pugi::xml_document& doc, const ShapeWalker& shape,
+                   const std::function<void(std::string_view)>& put) {
+    struct Writer final : pugi::xml_writer {
+        const std::function<void(std::string_view)>& put;
+        explicit Writer(const std::function<void(std::string_view)>& p) : put(p) {}
+        void write(const void* data, size_t size) override { put({static_cast<const char*>(data), size}); }
+    } writer(put);
+    const unsigned format = shape.deep ? pugi::format_raw : pugi::format_indent;
+    for (pugi::xml_node child : doc.children()) {
+        if (child.type() == pugi::node_declaration) {
+            std::string decl = "<?xml";
+            for (pugi::xml_attribute a : child.attributes()) {
+                decl += ' ';
+                decl += a.name();
+                decl += "='";
+                AppendAttributeValue(decl, a.value());
+                decl += '\'';
+            }
+            decl += "?>\n";
+            put(decl);
+            continue;
+        }
+        child.print(writer, "\t", format | pugi::format_no_declaration, pugi::encoding_utf8);
+        if (format == pugi::format_raw) put("\n");
+    }
+}
+
+}  // namespace
+
 std::string SerializeDocument(const pugi::xml_document& doc) {
     ShapeWalker shape;
     pugi::xml_node(doc).traverse(shape);
     std::string out;
     out.reserve(shape.nodes * kBytesPerNodeGuess);
-    StringWriter writer(out);
-    const unsigned format = shape.deep ? pugi::format_raw : pugi::format_indent;
-    for (pugi::xml_node child : doc.children()) {
-        if (child.type() == pugi::node_declaration) {
-            out += "<?xml";
-            for (pugi::xml_attribute a : child.attributes()) {
-                out += ' ';
-                out += a.name();
-                out += "='";
-                AppendAttributeValue(out, a.value());
-                out += '\'';
-            }
-            out += "?>\n";
-            continue;
-        }
-        child.print(writer, "\t", format | pugi::format_no_declaration, pugi::encoding_utf8);
-        if (format == pugi::format_raw) out += '\n';
-    }
+    PrintDocument(doc, shape, [&](std::string_view piece) { out.append(piece); });
     return out;
 }
 
@@ -219,7 +229,11 @@ bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& fi
         if (why) *why = "no file name";
         return false;
     }
-    return platform::WriteFileAtomically(file, SerializeDocument(doc), 0600, why);
+    ShapeWalker shape;
+    pugi::xml_node(doc).traverse(shape);
+    // Straight into the file: a large document needs no copy of itself in memory.
+    return platform::WriteFileAtomicallyFrom(
+        file, [&](const platform::ByteSink& sink) { PrintDocument(doc, shape, sink); }, 0600, why);
 }
 
 }  // namespace vornel::xml

@@ -116,6 +116,24 @@ TEST(DriverDocument, SavedFileMatchesTheHandWrittenDocument) {
     EXPECT_EQ(xml::SerializeDocument(plain), "<?xml version='1.0'?>\n" + body);
 }
 
+TEST(DriverDocument, ALargeDocumentIsSavedByteForByteAsItSerialises) {
+    // Saving streams the document through a buffer; pieces larger and smaller than it
+    // must come out in order.
+    TempDir dir;
+    DriverDocument doc(FixedClock);
+    ASSERT_TRUE(doc.Begin("PC", dir.path() / "mid_PC.vlx"));
+    for (int i = 0; i < 150; ++i) {
+        DriverRecord r = NetworkCard();
+        r.XMLIdx += std::to_string(i);
+        r.DriverDesc = std::string(static_cast<size_t>(i) * 997 % 90000, static_cast<char>('a' + i % 26));
+        ASSERT_TRUE(doc.Write(r));
+    }
+    ASSERT_TRUE(doc.Save()) << doc.ErrorText();
+    const std::string saved = ReadFile(doc.File());
+    EXPECT_GT(saved.size(), 50u * 64 * 1024);
+    EXPECT_EQ(saved, xml::SerializeDocument(doc.Dom()));
+}
+
 TEST(DriverDocument, EveryFieldSurvivesWriteSaveLoadAndRead) {
     TempDir dir;
     DriverRecord all = NetworkCard();
