@@ -310,21 +310,20 @@ struct Floor {
     double Total() const { return infs + others + hive; }
 };
 
-bool MeasureFloor(const FloorFiles& files, const fs::path& hive, int runs, Floor& best, std::string& why) {
-    std::string buf(1 << 20, '\0');
-    for (int i = 0; i <= runs; ++i) {  // the first pass warms the caches and is not counted
-        Floor f;
-        auto t = Clock::now();
-        ReadAll(files.infs, buf);
-        f.infs = Since(t);
-        t = Clock::now();
-        ReadAll(files.others, buf);
-        f.others = Since(t);
-        t = Clock::now();
-        if (!WalkHive(hive, f.walked, why)) return false;
-        f.hive = Since(t);
-        if (i == 1 || (i > 1 && f.Total() < best.Total())) best = f;
-    }
+// One timed pass over the floor's reads and walk; the best pass is kept in `best`.
+bool MeasureFloor(const FloorFiles& files, const fs::path& hive, std::string& buf, Floor& best, bool first,
+                  std::string& why) {
+    Floor f;
+    auto t = Clock::now();
+    ReadAll(files.infs, buf);
+    f.infs = Since(t);
+    t = Clock::now();
+    ReadAll(files.others, buf);
+    f.others = Since(t);
+    t = Clock::now();
+    if (!WalkHive(hive, f.walked, why)) return false;
+    f.hive = Since(t);
+    if (first || f.Total() < best.Total()) best = f;
     return true;
 }
 
@@ -357,63 +356,76 @@ bool Prepare(const fs::path& data, bench::SyntheticOptions o, fs::path& root, st
     return true;
 }
 
-struct Figures {
+// One installation measured: its scan and its floor, each the best of the timed runs.
+struct Subject {
+    size_t devices = 0;
+    fs::path root, hive, document;
+    FloorFiles files;
     ScanRun scan;  // the best run's times, the highest peak
     Floor floor;
-    FloorFiles files;
+    std::vector<double> totals;
+    int rounds = 0;
 };
 
 double Mb(uint64_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
 
-bool Measure(const Options& options, size_t devices, const fs::path& work, Figures& fig, std::string& why) {
+// Generates or finds the installation, then one untimed scan, which also notes the files
+// the scan opens, and one untimed pass over them, which warms the caches.
+bool Setup(const Options& options, size_t devices, const fs::path& work, Subject& sub, std::string& why) {
     bench::SyntheticOptions o = options.synth;
-    o.devices = devices;
+    o.devices = sub.devices = devices;
     std::printf("%zu device instances, %zu INF files, %zu driver files, seed %llu\n", o.devices, o.infs, o.files,
                 static_cast<unsigned long long>(o.seed));
     std::fflush(stdout);
-    fs::path root;
-    if (!Prepare(options.data, o, root, why)) return false;
-    const fs::path document = work / "scan.vlx";
-
-    const auto hive = platform::SystemImage(root).HiveFile("SYSTEM");
+    if (!Prepare(options.data, o, sub.root, why)) return false;
+    sub.document = work / ("scan" + std::to_string(devices) + ".vlx");
+    const auto hive = platform::SystemImage(sub.root).HiveFile("SYSTEM");
     if (!hive) {
-        why = "no SYSTEM hive under " + root.string();
+        why = "no SYSTEM hive under " + sub.root.string();
         return false;
     }
-
-    // The scan: one untimed run, which also notes the files the scan opens, then the best
-    // of the others.
+    sub.hive = *hive;
     OpenWatch watch;
-    if (!watch.Start(root, why)) return false;
-    std::vector<double> totals;
-    for (int i = 0; i <= options.runs; ++i) {
-        ScanRun run;
-        if (!RunScanProcess(root, document, work, i == 0 ? &watch : nullptr, run, why)) return false;
-        fig.scan.peakKb = std::max(fig.scan.peakKb, run.peakKb);
-        if (i == 0) continue;
-        totals.push_back(run.total);
-        if (i == 1 || run.total < fig.scan.total) {
-            const uint64_t peak = fig.scan.peakKb;
-            fig.scan = run;
-            fig.scan.peakKb = peak;
-        }
-    }
-
+    if (!watch.Start(sub.root, why)) return false;
+    ScanRun run;
+    if (!RunScanProcess(sub.root, sub.document, work, &watch, run, why)) return false;
+    sub.scan.peakKb = run.peakKb;
     if (watch.Overflowed()) {
         why = "the inotify queue overflowed; raise fs.inotify.max_queued_events";
         return false;
     }
-    fig.files = SplitOpened(watch.Opened(), *hive);
-    if (!MeasureFloor(fig.files, *hive, options.runs, fig.floor, why)) return false;
+    sub.files = SplitOpened(watch.Opened(), sub.hive);
+    std::string buf(1 << 20, '\0');
+    Floor warm;
+    return MeasureFloor(sub.files, sub.hive, buf, warm, true, why);
+}
 
-    const ScanRun& s = fig.scan;
-    const Floor& f = fig.floor;
+// One timed scan and one timed floor pass, one after the other, so that both see the
+// machine in the same state.
+bool Round(const fs::path& work, Subject& sub, std::string& why) {
+    ScanRun run;
+    if (!RunScanProcess(sub.root, sub.document, work, nullptr, run, why)) return false;
+    const bool first = sub.rounds++ == 0;
+    const uint64_t peak = std::max(sub.scan.peakKb, run.peakKb);
+    sub.totals.push_back(run.total);
+    if (first || run.total < sub.scan.total) sub.scan = run;
+    sub.scan.peakKb = peak;
+    std::string buf(1 << 20, '\0');
+    // Twice: the first pass after a scan process finds the kernel busy tidying up after it.
+    return MeasureFloor(sub.files, sub.hive, buf, sub.floor, first, why) &&
+           MeasureFloor(sub.files, sub.hive, buf, sub.floor, false, why);
+}
+
+void Report(const Subject& sub) {
+    const ScanRun& s = sub.scan;
+    const Floor& f = sub.floor;
     std::string all;
-    for (double t : totals) {
+    for (double t : sub.totals) {
         char b[32];
         std::snprintf(b, sizeof b, "%s%.3f", all.empty() ? "" : ", ", t);
         all += b;
     }
+    std::printf("%zu device instances\n", sub.devices);
     std::printf("  scan          %.3f s  (start-up %.3f s: hives and computer information; scan and save %.3f s;"
                 " CPU %.3f s; runs %s)\n",
                 s.total, s.open, s.total - s.open, s.cpu, all.c_str());
@@ -422,8 +434,8 @@ bool Measure(const Options& options, size_t devices, const fs::path& work, Figur
                 static_cast<unsigned long long>(s.unidentified), Mb(s.rchar));
     std::printf("  floor         %.3f s  (every file the scan opened, read once: %zu INFs, %.1f MB: %.3f s;"
                 " %zu other files, %.1f MB: %.3f s; SYSTEM hive open and walk, %llu keys, %llu values: %.3f s)\n",
-                f.Total(), fig.files.infs.size(), Mb(fig.files.infBytes), f.infs, fig.files.others.size(),
-                Mb(fig.files.otherBytes), f.others, static_cast<unsigned long long>(f.walked.keys),
+                f.Total(), sub.files.infs.size(), Mb(sub.files.infBytes), f.infs, sub.files.others.size(),
+                Mb(sub.files.otherBytes), f.others, static_cast<unsigned long long>(f.walked.keys),
                 static_cast<unsigned long long>(f.walked.values), f.hive);
     const double ratio = s.total / f.Total();
     std::printf("  scan / floor  %.2fx  (goal: within %.1fx) %s\n", ratio, kFloorGoal,
@@ -432,7 +444,6 @@ bool Measure(const Options& options, size_t devices, const fs::path& work, Figur
     std::printf("  peak memory   %.1f MB  (VmHWM of the scanning process, highest of all runs; goal: below %.0f MB) %s\n",
                 peak, kPeakGoalMb, peak < kPeakGoalMb ? "met" : "MISSED");
     std::fflush(stdout);
-    return true;
 }
 
 bool Number(const char* text, uint64_t& out) {
@@ -489,13 +500,16 @@ int main(int argc, char** argv) {
     fs::permissions(work / "run", fs::perms::owner_all, ec);
 
     std::printf("bench-scan: the device scan against its floor; warm caches (one untimed run first, then the best"
-                " of %d), each scan in a process of its own\n",
+                " of %d, the two sizes and each scan and its floor taking turns), each scan in a process of its own\n",
                 o.runs);
-    Figures base, doubled;
+    Subject base, doubled;
     std::string why;
-    bool ok = Measure(o, o.synth.devices, work, base, why);
-    if (ok) ok = Measure(o, o.synth.devices * 2, work, doubled, why);
+    bool ok = Setup(o, o.synth.devices, work, base, why) && Setup(o, o.synth.devices * 2, work, doubled, why);
+    // The two sizes take turns, so that a machine busier at one moment weighs on both.
+    for (int r = 0; ok && r < o.runs; ++r) ok = Round(work, base, why) && Round(work, doubled, why);
     if (ok) {
+        Report(base);
+        Report(doubled);
         const double r = doubled.scan.total / base.scan.total;
         std::printf("twice the devices: %.3f s against %.3f s = %.2fx  (goal: at most %.1fx) %s\n",
                     doubled.scan.total, base.scan.total, r, kDoublingGoal, r <= kDoublingGoal ? "met" : "MISSED");
