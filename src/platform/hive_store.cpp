@@ -3,6 +3,7 @@
 #include <hivex.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -105,20 +106,26 @@ struct HiveStore::Impl {
     // Subkey and value lists of keys with more entries than hivex lists.
     std::unordered_map<uint64_t, std::vector<uint64_t>> kidLists, valueLists;
     std::unordered_map<KeyId, Node> cache;
-    KeyId lastKey = 0;
-    Node* lastNode = nullptr;  // cache's node of lastKey (nodes stay put until a clear)
+    // The keys asked about last and their nodes (which stay put until a clear).
+    std::array<std::pair<KeyId, Node*>, 4> recent{};
+    size_t recentNext = 0;
 
     ~Impl() {
         if (h) hivex_close(h);
     }
 
     Node& Cached(KeyId key) {
-        // A reader asks about one key several times in a row.
-        if (lastNode && lastKey == key) return *lastNode;
-        if (cache.size() >= kMaxCachedKeys && !cache.count(key)) cache.clear();
-        lastKey = key;
-        lastNode = &cache[key];
-        return *lastNode;
+        // A reader goes back and forth between a few keys.
+        for (const auto& [k, node] : recent)
+            if (node && k == key) return *node;
+        if (cache.size() >= kMaxCachedKeys && !cache.count(key)) {
+            cache.clear();
+            recent.fill({0, nullptr});
+        }
+        Node& node = cache[key];
+        recent[recentNext] = {key, &node};
+        recentNext = (recentNext + 1) % recent.size();
+        return node;
     }
 
     std::string Name(uint64_t cell, bool value) const {

@@ -87,8 +87,8 @@ std::string RegistryView::Resolve(std::string_view fullPath) const {
 }
 
 RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
-    // Callers read several values of one key in a row.
-    if (last_ && fullPath == lastPath_) return last_;
+    for (const auto& [path, key] : recent_)
+        if (key && path == fullPath) return key;
     folded_.assign(fullPath);
     for (char& c : folded_) c = text::ToUpperAscii(c);
     KeyRef key;
@@ -103,8 +103,10 @@ RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
         for (char& c : folded_) c = text::ToUpperAscii(c);
         opened_.emplace(folded_, key);
     }
-    lastPath_.assign(fullPath);
-    last_ = key;
+    auto& slot = recent_[recentNext_];
+    recentNext_ = (recentNext_ + 1) % recent_.size();
+    slot.first.assign(fullPath);
+    slot.second = key;
     return key;
 }
 

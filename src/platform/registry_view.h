@@ -5,6 +5,7 @@
 //
 // Several stores may cover one key: the key exists when any of them has it, its subkeys
 // are the union, and a value comes from the most recently mounted store that has it.
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,7 +73,7 @@ private:
     std::vector<std::string> ResolveComponents(std::string_view fullPath) const;
     void Forget() const {
         opened_.clear();
-        last_.reset();
+        for (auto& r : recent_) r.second.reset();
     }
     std::vector<Mount_> mounts_;
     size_t deepestMount_ = 0;  // components of the longest mount path
@@ -80,8 +81,10 @@ private:
     // every value it reads. Any change through the view forgets them.
     mutable std::unordered_map<std::string, KeyRef> opened_;
     mutable std::string folded_;    // scratch for the cache key
-    mutable std::string lastPath_;  // the path opened last, as given, and its key
-    mutable KeyRef last_;
+    // The paths opened last, as given, and their keys: reading one device, a scan goes back
+    // and forth between a handful of keys, and a comparison is cheaper than a lookup.
+    mutable std::array<std::pair<std::string, KeyRef>, 8> recent_;
+    mutable size_t recentNext_ = 0;
     mutable std::string controlSet_;  // "ControlSet00n" once resolved; "-" when none
     mutable bool controlSetKnown_ = false;
 };
