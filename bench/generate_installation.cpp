@@ -13,14 +13,6 @@
 
 namespace {
 
-bool Number(const char* text, uint64_t& out) {
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text) return false;
-    out = v;
-    return true;
-}
-
 int Usage() {
     std::cerr << "usage: gen-installation OUT [--devices N] [--infs N] [--files N] [--seed N]\n"
                  "  defaults: 2000 device instances, 3000 INF files, 20000 driver files, seed 1\n";
@@ -34,14 +26,7 @@ int main(int argc, char** argv) {
     if (argc < 2 || argv[1][0] == '-') return Usage();
     o.root = argv[1];
     for (int i = 2; i < argc; i += 2) {
-        const std::string option = argv[i];
-        uint64_t v = 0;
-        if (i + 1 >= argc || !Number(argv[i + 1], v)) return Usage();
-        if (option == "--devices") o.devices = v;
-        else if (option == "--infs") o.infs = v;
-        else if (option == "--files") o.files = v;
-        else if (option == "--seed") o.seed = v;
-        else return Usage();
+        if (i + 1 >= argc || !vornel::bench::SetSyntheticOption(argv[i], argv[i + 1], o)) return Usage();
     }
     if (o.devices == 0 || o.infs == 0) return Usage();
     vornel::bench::SyntheticReport report;

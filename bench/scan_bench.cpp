@@ -446,14 +446,6 @@ void Report(const Subject& sub) {
     std::fflush(stdout);
 }
 
-bool Number(const char* text, uint64_t& out) {
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text) return false;
-    out = v;
-    return true;
-}
-
 int Usage() {
     std::fprintf(stderr,
                  "usage: bench-scan [--data DIR] [--devices N] [--infs N] [--files N] [--seed N] [--runs N]\n"
@@ -471,18 +463,16 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i += 2) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return Usage();
-        uint64_t v = 0;
         if (option == "--data") {
             o.data = argv[i + 1];
-            continue;
+        } else if (option == "--runs") {
+            char* end = nullptr;
+            const long runs = std::strtol(argv[i + 1], &end, 10);
+            if (!end || *end || runs < 1) return Usage();
+            o.runs = static_cast<int>(std::min(runs, 100L));
+        } else if (!bench::SetSyntheticOption(option, argv[i + 1], o.synth)) {
+            return Usage();
         }
-        if (!Number(argv[i + 1], v)) return Usage();
-        if (option == "--devices") o.synth.devices = v;
-        else if (option == "--infs") o.synth.infs = v;
-        else if (option == "--files") o.synth.files = v;
-        else if (option == "--seed") o.synth.seed = v;
-        else if (option == "--runs") o.runs = static_cast<int>(std::clamp<uint64_t>(v, 1, 100));
-        else return Usage();
     }
     if (o.synth.devices == 0 || o.synth.infs == 0) return Usage();
 

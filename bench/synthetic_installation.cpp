@@ -330,4 +330,17 @@ std::string DescribeReport(const SyntheticOptions& o, const SyntheticReport& r) 
     return b;
 }
 
+
+bool SetSyntheticOption(const std::string& option, const char* value, SyntheticOptions& options) {
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(value, &end, 10);
+    if (!end || *end || end == value) return false;
+    if (option == "--devices") options.devices = v;
+    else if (option == "--infs") options.infs = v;
+    else if (option == "--files") options.files = v;
+    else if (option == "--seed") options.seed = v;
+    else return false;
+    return true;
+}
+
 }  // namespace vornel::bench

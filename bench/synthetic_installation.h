@@ -40,4 +40,9 @@ bool GenerateInstallation(const SyntheticOptions& options, SyntheticReport* repo
 // The report as the lines gen-installation prints.
 std::string DescribeReport(const SyntheticOptions& options, const SyntheticReport& report);
 
+// One command-line option of the generator ("--devices", "--infs", "--files", "--seed")
+// with its value. False when the option is another one or the value is no number; a
+// caller with options of its own tries them first.
+bool SetSyntheticOption(const std::string& option, const char* value, SyntheticOptions& options);
+
 }  // namespace vornel::bench
