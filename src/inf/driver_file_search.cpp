@@ -62,14 +62,6 @@ size_t FindCoreKey(std::string_view t, size_t from) {
     return std::string_view::npos;
 }
 
-// The comparison key of a file name, as the SystemImage compares names: plain ASCII names
-// (nearly all of them) without the general folding's cost.
-std::string FoldKey(std::string_view name) {
-    for (char c : name)
-        if (static_cast<unsigned char>(c) >= 0x80) return platform::FoldName(name);
-    return text::UpperAscii(name);
-}
-
 std::string ReadCoreFolder(ScanContext& ctx, const std::string& infFile) {
     if (text::IFind(infFile, ".inf") == std::string::npos || !ctx.image) return {};
     const auto host = ctx.image->Resolve(infFile);
@@ -311,7 +303,7 @@ std::string DriverFileSearch::ProbeEachRow(std::string_view name, const std::str
 std::string DriverFileSearch::Locate(std::string_view name, const std::string& infFile) {
     if (!ctx_.image || name.empty()) return {};
     if (!indexed_ || !IsPlainName(name)) return ProbeEachRow(name, infFile);
-    const std::string key = FoldKey(name);
+    const std::string key = platform::FoldName(name);
     bool ambiguous = false;
     auto find = [&](const std::vector<std::string>& folders,
                     std::unique_ptr<NameIndex>& slot) -> std::string {

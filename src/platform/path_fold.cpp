@@ -60,9 +60,13 @@ size_t DecodeAt(std::string_view s, size_t i, char32_t& cp) {
 }  // namespace
 
 std::string FoldName(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
+    // Plain ASCII names (nearly every name of a Windows folder) are upper-cased in place.
+    std::string out(utf8);
+    size_t i = 0;
+    for (; i < out.size() && static_cast<unsigned char>(out[i]) < 0x80; ++i) out[i] = text::ToUpperAscii(out[i]);
+    if (i == out.size()) return out;
+    out.resize(i);
+    for (; i < utf8.size();) {
         const auto b = static_cast<unsigned char>(utf8[i]);
         if (b < 0x80) {
             out += text::ToUpperAscii(utf8[i++]);

@@ -24,16 +24,6 @@ namespace {
 
 constexpr size_t kMaxMemo = 1 << 16;
 
-// FoldName, with plain ASCII names (nearly all of a Windows folder) upper-cased in place.
-std::string FoldKey(std::string_view name) {
-    std::string key(name);
-    for (char& c : key) {
-        if (static_cast<unsigned char>(c) >= 0x80) return FoldName(name);
-        c = text::ToUpperAscii(c);
-    }
-    return key;
-}
-
 enum class Kind : uint8_t {
     File,
     Folder,
@@ -154,7 +144,7 @@ bool SystemImage::Impl::List(Folder& f) {
         // FIFOs, sockets and devices have no place in a Windows installation.
         if (type != DT_DIR && type != DT_REG && type != DT_LNK) continue;
         const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_REG ? Kind::File : Kind::Link;
-        f.nodes.push_back({std::string(name), FoldKey(name), kind});
+        f.nodes.push_back({std::string(name), FoldName(name), kind});
     }
     ::closedir(dir);
     // Keys almost never tie, so one comparison of them decides nearly every pair.
@@ -187,7 +177,7 @@ Kind SystemImage::Impl::Follow(const Folder& parent, Node& n) const {
 
 Node* SystemImage::Impl::Find(Folder& f, std::string_view name) {
     List(f);
-    const std::string key = FoldKey(name);
+    const std::string key = FoldName(name);
     auto it = std::lower_bound(f.nodes.begin(), f.nodes.end(), key,
                                [](const Node& n, const std::string& k) { return n.key < k; });
     // On a case-sensitive host two names may fold alike: the exact spelling wins, else
@@ -233,13 +223,14 @@ std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Walk(const std::vector<
 }
 
 std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Lookup(std::string_view windowsPath) {
-    if (const auto m = memo.find(std::string(windowsPath)); m != memo.end()) {
+    std::string key(windowsPath);
+    if (const auto m = memo.find(key); m != memo.end()) {
         if (!m->second.hit) SetLastErrorCode(m->second.error);
         return m->second.hit;
     }
     if (memo.size() >= kMaxMemo) memo.clear();
     const std::optional<Hit> hit = LookupUncached(windowsPath);
-    memo.emplace(std::string(windowsPath), Memo{hit, hit ? 0u : GetLastErrorCode()});
+    memo.emplace(std::move(key), Memo{hit, hit ? 0u : GetLastErrorCode()});
     return hit;
 }
 
