@@ -32,7 +32,7 @@ function(vornel_tests name)
   foreach(m IN LISTS ARGN)
     target_link_libraries(tests-${name} PRIVATE vornel_${m})
   endforeach()
-  target_include_directories(tests-${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_include_directories(tests-${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/samples/tools)
   target_compile_definitions(tests-${name} PRIVATE
     VORNEL_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
     VORNEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -1,6 +1,6 @@
 #include "pe_builder.h"
 
-#include "tools/pe_image_writer.h"
+#include "pe_image_writer.h"
 
 namespace vornel::test {
 
