@@ -301,7 +301,7 @@ void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded) {
     // A present instance replaces a record of the same key that was absent.
     // Its row and its count go with it, so the list and the counters do not show the
     // device twice.
-    if (auto existing = document_.Find(r.XMLIdx)) {
+    if (auto existing = document_.FindFields(r.XMLIdx, {"IsDeviceConnected", "ClassGUID"})) {
         if (!existing->IsDeviceConnected && r.IsDeviceConnected && document_.Remove(r.XMLIdx)) {
             if (rows_.RemoveByTag(r.XMLIdx)) {
                 observer_.OnRowRemoved(r.XMLIdx);
@@ -322,7 +322,7 @@ void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded) {
     if (!r.FriendlyName.empty()) listName = r.FriendlyName;
     r.UnknownDevice = text::UpperAscii(r.ClassGUID) == kUnknownClassGuid || text::UpperAscii(listName) == "UNKNOWN DEVICE";
     if (auto otherKey = rows_.mP_IsRecordExist(listName)) {
-        if (auto other = document_.Find(*otherKey))
+        if (auto other = document_.FindFields(*otherKey, {"InfSection", "InfSectionExt"}))
             r.UseINFSectionInBackupFolderName = other->InfSection + other->InfSectionExt != r.InfSection + r.InfSectionExt;
     }
     mP_GetIconDataSetParentNode(ctx_, r, icons_, "");

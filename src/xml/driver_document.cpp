@@ -272,6 +272,26 @@ std::optional<DriverRecord> DriverDocument::Find(const std::string& key) const {
     return r;
 }
 
+std::optional<DriverRecord> DriverDocument::FindFields(const std::string& key,
+                                                      std::initializer_list<std::string_view> names) const {
+    const pugi::xml_node device = FirstDevice(xml::EncodeText(key));
+    if (!device) return std::nullopt;
+    auto wanted = [&](pugi::xml_node n) {
+        return n.type() == pugi::node_element &&
+               std::find(names.begin(), names.end(), std::string_view(n.name())) != names.end();
+    };
+    DriverRecord r;
+    for (pugi::xml_node child : device.children()) {
+        if (std::string_view(child.name()) == "XMLVLX") {
+            for (pugi::xml_node g : child.children())
+                if (wanted(g)) ReadField(r, g, FieldPlace::XmlVlx);
+        } else if (wanted(child)) {
+            ReadField(r, child, FieldPlace::Device);
+        }
+    }
+    return r;
+}
+
 bool DriverDocument::Remove(const std::string& key) {
     return Guarded(kModule, "mP_RemoveDriverRecord", false, [&] {
         const pugi::xml_node device = FirstDevice(xml::EncodeText(key));

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +81,10 @@ public:
     // The single steps, for a caller that does more between them. Keys are plain text.
     bool Contains(const std::string& key) const;
     std::optional<DriverRecord> Find(const std::string& key) const;
+    // Find for a caller that needs only a few fields: the record holds just the ones named
+    // (element names, either level), so a scan's duplicate checks do not decode every field.
+    std::optional<DriverRecord> FindFields(const std::string& key,
+                                           std::initializer_list<std::string_view> names) const;
     bool Remove(const std::string& key);
     bool RaiseInstanceCount(const std::string& key);
     // Appends the record as it is (mP_InfScratchPad, append mode).

@@ -151,6 +151,16 @@ TEST(DriverDocument, EveryFieldSurvivesWriteSaveLoadAndRead) {
     EXPECT_EQ(mP_DRIVER_DATA_FromKey(file, all.XMLIdx), AsReadBack(all));
     EXPECT_EQ(doc.Find(all.XMLIdx), AsReadBack(all));
 
+    // Only the fields asked for, from either level of the record; the rest stay default.
+    DriverRecord some;
+    some.InfSectionExt = AsReadBack(all).InfSectionExt;
+    some.IsDeviceConnected = all.IsDeviceConnected;
+    some.NumDeviceInstances = all.NumDeviceInstances;
+    some.XMLIdx = all.XMLIdx;
+    EXPECT_EQ(doc.FindFields(all.XMLIdx, {"InfSectionExt", "IsDeviceConnected", "NumDeviceInstances", "XMLIdx"}),
+              some);
+    EXPECT_FALSE(doc.FindFields("no such key", {"XMLIdx"}));
+
     // A list entry holding a comma comes back as two entries, and so does nothing else.
     DriverRecord comma;
     comma.XMLIdx = "comma";
