@@ -61,6 +61,22 @@ TEST_P(DriverFileSearchTest, CoreFilePathFolderOfEachInf) {
     }
 }
 
+// The key is searched for many bytes at a time: it must be found wherever it falls, after
+// near misses, and at the very end of the text.
+TEST_P(DriverFileSearchTest, CoreFilePathFoundAtAnyPlace) {
+    constexpr size_t kPlaces = 40;
+    for (size_t pad = 0; pad < kPlaces; ++pad)
+        Put("WINDOWS\\Inf\\oem" + std::to_string(pad) + ".inf",
+            std::string(pad, ';') + "\r\nCoreFilePat=a\r\nCoreFile Path=b\r\nCOREfILEpATHS=c\r\n" +
+                "CoreFilePath\r\ncOrEfIlEpAtH\t=Vendor\\Tools");
+    Put("WINDOWS\\Inf\\none.inf", std::string(100, 'h') + "CoreFilePath");
+    inf::DriverFileSearch search(Context(), true);
+    for (size_t pad = 0; pad < kPlaces; ++pad)
+        EXPECT_EQ(search.CoreFolder("C:\\WINDOWS\\Inf\\oem" + std::to_string(pad) + ".inf"), "Vendor\\Tools")
+            << pad;
+    EXPECT_EQ(search.CoreFolder("C:\\WINDOWS\\Inf\\none.inf"), "");
+}
+
 TEST_P(DriverFileSearchTest, NamesAreLookedUpOnlyInsideTheInstallation) {
     dir_.Write("outside.sys", "MZ");
     Put("WINDOWS\\system32\\drivers\\in.sys");
