@@ -151,10 +151,17 @@ void InstallFileLocator::p_ForceAddOfSourceDisksFiles(const std::string& infPath
 }
 
 bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r) {
+    DriverKeyValues values;
+    if (!GuardedRun(kModule, "p_GetInfInstallFiles", [&] { values = ReadDriverKeyValues(ctx_, r.RegDriverInstance); }))
+        return false;
+    return p_GetInfInstallFiles(r, values);
+}
+
+bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r, const DriverKeyValues& values) {
     return Guarded(kModule, "p_GetInfInstallFiles", false, [&] {
-        const std::string key = r.RegDriverInstance;
-        std::string infPath;
-        if (key.empty() || !ReadDriverValue(ctx_, key, "InfPath", infPath)) return false;
+        const std::string& key = r.RegDriverInstance;
+        if (key.empty() || !values.infPath) return false;
+        const std::string& infPath = *values.infPath;
         r.InfFile = infPath;
         std::string full;
         if (!mP_GetINFPath(ctx_, infPath, full, true, false)) {
@@ -166,11 +173,9 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r) {
             return false;
         }
         // One read of InfSection serves both the record and the reader.
-        std::string section, extension;
-        const bool haveSection = ReadDriverValue(ctx_, key, "InfSection", section);
-        if (haveSection) r.InfSection = section;
-        if (ReadDriverValue(ctx_, key, "InfSectionExt", extension)) r.InfSectionExt = extension;
-        if (!haveSection) section.clear();
+        const std::string section = values.infSection.value_or(std::string());
+        if (values.infSection) r.InfSection = section;
+        if (values.infSectionExt) r.InfSectionExt = *values.infSectionExt;
         r.InfFile = full;
         const auto host = ctx_.image->Resolve(full);
         if (!host) return false;
@@ -210,6 +215,19 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r) {
 }
 
 }  // namespace inf
+
+inf::DriverKeyValues inf::ReadDriverKeyValues(ScanContext& ctx, const std::string& driverKey) {
+    DriverKeyValues v;
+    if (driverKey.empty()) return v;
+    std::string text;
+    if (ReadDriverValue(ctx, driverKey, "InfPath", text)) {
+        v.infPath = std::move(text);
+        // The rest matters only to a key that names its INF.
+        if (ReadDriverValue(ctx, driverKey, "InfSection", text)) v.infSection = std::move(text);
+        if (ReadDriverValue(ctx, driverKey, "InfSectionExt", text)) v.infSectionExt = std::move(text);
+    }
+    return v;
+}
 
 bool p_GetInfInstallFiles(ScanContext& ctx, DriverRecord& record) {
     return inf::InstallFileLocator(ctx, false).p_GetInfInstallFiles(record);

@@ -8,6 +8,7 @@
 // Paths are Windows paths of the scanned installation ("C:\WINDOWS\Inf\oem3.inf"),
 // resolved only through the SystemImage; nothing is ever written.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -47,12 +48,22 @@ namespace inf {
 // lists for an install section, the files of the INFs it names and the probe folders'
 // contents are worked out once and reused for every device; only the record's own lists
 // are extended per call.
+// What the locator reads from a record's driver key; absent when the value is missing or
+// empty. Read on the thread that owns the registry when the files are looked at elsewhere.
+struct DriverKeyValues {
+    std::optional<std::string> infPath, infSection, infSectionExt;
+};
+DriverKeyValues ReadDriverKeyValues(ScanContext& ctx, const std::string& driverKey);
+
 class InstallFileLocator {
 public:
     // forScan: keep the probe folders indexed for the locator's life (see DriverFileSearch).
     explicit InstallFileLocator(ScanContext& ctx, bool forScan = true);
 
     bool p_GetInfInstallFiles(DriverRecord& record);
+    // The same with the driver key's values already read: touches no registry, only the
+    // installation's files and the INF cache.
+    bool p_GetInfInstallFiles(DriverRecord& record, const DriverKeyValues& values);
     std::vector<std::string> p_ScrapeInf(int method, DriverRecord& record,
                                          const std::string& section);
     void p_ForceAddOfSourceDisksFiles(const std::string& infPath, std::string& list);

@@ -1,5 +1,6 @@
 #include "platform/heap_tuning.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
@@ -22,12 +23,16 @@
 
 namespace vornel::platform {
 
+namespace {
+#ifdef VORNEL_TUNE_GLIBC_HEAP
+constexpr size_t kHugePage = size_t{2} << 20;
+std::atomic<bool> g_tuned{false};
+#endif
+}  // namespace
+
 void TuneHeapForScan() {
 #ifdef VORNEL_TUNE_GLIBC_HEAP
-    static bool tuned = false;
-    if (tuned) return;
-    tuned = true;
-    constexpr size_t kHugePage = size_t{2} << 20;
+    if (g_tuned.exchange(true)) return;
     // The heap grows by this much at a time, so that one advice covers what a large scan
     // uses; only the pages touched take memory.
     constexpr size_t kStep = size_t{128} << 20;
@@ -50,6 +55,22 @@ void TuneHeapForScan() {
     const auto to = reinterpret_cast<uintptr_t>(after) & ~(kHugePage - 1);
     // Fails harmlessly where the kernel has no transparent huge pages.
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#endif
+}
+
+void TuneThreadHeap() {
+#ifdef VORNEL_TUNE_GLIBC_HEAP
+    if (!g_tuned.load()) return;
+    // A second thread allocates from an arena of its own, which grows a page at a time
+    // (a system call and a fault for each). One large block makes it grow once; freed, it
+    // stays in the arena (the trim threshold is far above it) for the thread's objects.
+    constexpr size_t kBlock = size_t{24} << 20;  // below the mmap threshold set above
+    void* const block = std::malloc(kBlock);
+    if (!block) return;
+    const auto from = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
+    const auto to = (reinterpret_cast<uintptr_t>(block) + kBlock) & ~(kHugePage - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    std::free(block);
 #endif
 }
 

@@ -12,4 +12,8 @@ namespace vornel::platform {
 // nothing where the C library or the kernel lacks a setting.
 void TuneHeapForScan();
 
+// The same for a thread about to allocate much of its own (its arena); does nothing unless
+// TuneHeapForScan was called. Call on that thread.
+void TuneThreadHeap();
+
 }  // namespace vornel::platform

@@ -1,5 +1,6 @@
 #include "scan/device_scan.h"
 
+#include <optional>
 #include <system_error>
 
 #include "inf/install_files.h"
@@ -8,6 +9,7 @@
 #include "scan/device_classes.h"
 #include "scan/driver_version.h"
 #include "scan/printer_scan.h"
+#include "support/error_log.h"
 #include "support/text.h"
 #include "support/vlx_error.h"
 
@@ -113,6 +115,24 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
 }
 
 void DeviceScan::Walk() {
+    // The file steps of each instance run on a thread of their own while this one reads the
+    // registry for the next instances; records are finished here, in tree order.
+    std::optional<FileStage> stage;
+    if (options_.fileThread) stage.emplace();
+    stage_ = stage ? &*stage : nullptr;
+    try {
+        WalkTree();
+        Flush(0);
+    } catch (...) {
+        stage.reset();  // runs what it was handed, which still lives in pending_
+        stage_ = nullptr;
+        pending_.clear();
+        throw;
+    }
+    stage_ = nullptr;
+}
+
+void DeviceScan::WalkTree() {
     const std::string root = ctx_.EnumRoot();
     for (const auto& bus : SubKeys(root)) {
         if (observer_.StopRequested()) return;
@@ -123,14 +143,46 @@ void DeviceScan::Walk() {
             const bool badUsb = text::UpperAscii(device) == "VID_0000&PID_0000";
             for (const auto& instance : SubKeys(root + bus + "\\" + device)) {
                 if (observer_.StopRequested()) return;
-                // A fault in one device is logged and the walk goes on with the next.
-                GuardedRun(kModule, "mP_InitializeDrivers",
-                           [&] { ScanInstance(bus, device, instance, badUsb, announced, devices.size()); });
-                Step();
+                std::unique_ptr<Pending> p = ReadInstance(bus, device, instance, badUsb, announced, devices.size());
+                if (p->kept) {
+                    if (stage_) stage_->Submit(*p);
+                    else FileStage::RunHere(*p);
+                }
+                pending_.push_back(std::move(p));
+                Flush(stage_ ? kInFlight : 0);
+                StepAfterPending();
             }
-            Step();
+            StepAfterPending();
         }
-        Step();
+        StepAfterPending();
+    }
+}
+
+void DeviceScan::StepAfterPending() {
+    if (pending_.empty()) Step();
+    else ++pending_.back()->steps;
+}
+
+void DeviceScan::Flush(size_t keep) {
+    // Past the limit, the oldest half is finished at once, so that the two threads meet
+    // once every many instances rather than once for each.
+    const size_t target = pending_.size() > keep ? keep / 2 : pending_.size();
+    while (!pending_.empty()) {
+        if (observer_.StopRequested()) {
+            // As if the walk had stopped before them: those not finished leave no trace.
+            for (const auto& p : pending_)
+                if (p->kept && stage_) stage_->Wait(*p);
+            pending_.clear();
+            return;
+        }
+        Pending& head = *pending_.front();
+        const bool ready = !head.kept || head.Done();
+        if (!ready && pending_.size() <= target) return;
+        if (!ready) stage_->Wait(head);
+        std::unique_ptr<Pending> done = std::move(pending_.front());
+        pending_.pop_front();
+        FinishInstance(*done);
+        for (int i = 0; i < done->steps; ++i) Step();
     }
 }
 
@@ -167,14 +219,26 @@ bool DeviceScan::IsConnected(const std::string& bus, const std::string& instance
     return ctx_.reg.p_IsRegKeyExist(hkey::kLocalMachine, instancePath + "\\Control");
 }
 
-void DeviceScan::ScanInstance(const std::string& bus, const std::string& device, const std::string& instance,
-                              bool badUsb, bool& busAnnounced, size_t busDevices) {
+std::unique_ptr<DeviceScan::Pending> DeviceScan::ReadInstance(const std::string& bus, const std::string& device,
+                                                             const std::string& instance, bool badUsb, bool& busAnnounced,
+                                                             size_t busDevices) {
+    auto p = std::make_unique<Pending>(*this);
+    // What a fault or a log record in these steps leaves is kept for FinishInstance, which
+    // writes it where a one-thread scan would have.
+    const LogCapture capture(p->logA);
+    GuardedRun(kModule, "mP_InitializeDrivers", [&] { ReadRegistrySteps(*p, bus, device, instance, badUsb,
+                                                                         busAnnounced, busDevices); });
+    return p;
+}
+
+void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std::string& device,
+                                   const std::string& instance, bool badUsb, bool& busAnnounced, size_t busDevices) {
     const ComputerInfo& info = ctx_.info;
     const bool vista = info.VistaFamily();
     const bool nineX = info.bWin9x && !info.bNT;
     const std::string root = ctx_.EnumRoot();
     const std::string classRoot = ctx_.ClassRoot();
-    DriverRecord r;
+    DriverRecord& r = p.r;
 
     // 1-2.
     r.DeviceInstanceId = root + bus + "\\" + device + "\\" + instance;
@@ -184,17 +248,19 @@ void DeviceScan::ScanInstance(const std::string& bus, const std::string& device,
     if (upperBus == "SW" || upperBus == "HTREE" || IsLegacyDriver(r.DeviceInstanceId)) return;
     // 3.
     if (!busAnnounced) {
-        mP_AddRecordStats("Scanning " + bus + " bus..." + std::to_string(busDevices) + " devices found");
+        p.announce = "Scanning " + bus + " bus..." + std::to_string(busDevices) + " devices found";
         busAnnounced = true;
     }
     const std::string& key = r.DeviceInstanceId;
     // 4-5.
     r.IsDeviceConnected = IsConnected(bus, key, r.DeviceID);
     r.ClassGUID = Text(key, "ClassGUID");
-    const std::string guid = text::UpperAscii(r.ClassGUID);
+    p.guid = text::UpperAscii(r.ClassGUID);
+    const std::string& guid = p.guid;
     // 6.
     std::string classKey;
-    const std::string driverValue = Text(key, "Driver");
+    p.driverValue = Text(key, "Driver");
+    const std::string& driverValue = p.driverValue;
     if (!driverValue.empty()) {
         r.RegDriverInstance = classRoot + driverValue;
         const size_t slash = r.RegDriverInstance.rfind('\\');
@@ -248,9 +314,30 @@ void DeviceScan::ScanInstance(const std::string& bus, const std::string& device,
         (text::UpperAscii(r.DeviceDesc) == "UNKNOWN DEVICE" || (r.DriverDesc.empty() && r.ClassGUID.empty())))
         r.Type = "Other devices";
     r.XMLName = text::ReplaceAll(RemoveChars(display, " "), "\\", "/");
+    // What the file steps would read from the driver key, read here.
+    {
+        const LogCapture keyLog(p.logKey);
+        GuardedRun(kModule, "p_GetInfInstallFiles",
+                   [&] { p.keyValues = inf::ReadDriverKeyValues(ctx_, r.RegDriverInstance); });
+        GuardedRun(kModule, "p_GetDriverVersion", [&] { p.keyDates = ReadDriverKeyDates(ctx_, r); });
+    }
+    {
+        const LogCapture laterLog(p.logC);
+        p.laterStepsRead =
+            GuardedRun(kModule, "mP_InitializeDrivers", [&] { ReadLaterRegistrySteps(p); });
+    }
+    p.kept = true;
+}
+
+void DeviceScan::Pending::Run() {
+    if (!GuardedRun(kModule, "mP_InitializeDrivers", [&] { FileSteps(); })) fileStepsFailed = true;
+}
+
+void DeviceScan::Pending::FileSteps() {
+    ScanContext& ctx = scan_.ctx_;
     // 21.
-    if (locator_->p_GetInfInstallFiles(r)) {
-        p_GetDriverVersion(ctx_, r);
+    if (scan_.locator_->p_GetInfInstallFiles(r, keyValues)) {
+        p_GetDriverVersion(ctx, r, keyDates);
     } else if (guid == kUnknownClassGuid || r.IsBadUSBEnumeration || !r.IsDriverInstalled) {
         r.DriverAddendum = "This device is not functioning.";
     } else {
@@ -258,17 +345,21 @@ void DeviceScan::ScanInstance(const std::string& bus, const std::string& device,
     }
     // 22-23.
     std::optional<std::filesystem::path> infHost;
-    if (!r.InfFile.empty() && ctx_.image) infHost = ctx_.image->Resolve(r.InfFile);
+    if (!r.InfFile.empty() && ctx.image) infHost = ctx.image->Resolve(r.InfFile);
     if (infHost) {
-        const std::string sig = text::Cp1252ToUtf8(ctx_.profiles.GetInfString("Version", "Signature", "0", *infHost, 256));
+        const std::string sig = text::Cp1252ToUtf8(ctx.profiles.GetInfString("Version", "Signature", "0", *infHost, 256));
         if (sig.size() > 1) r.InfSig = sig;
         r.XMLInstallIdx = text::ReplaceAll(r.InfFile, "\\", "/") + text::ReplaceAll(r.InfSection, "\\", "/") +
                           text::ReplaceAll(r.InfSectionExt, "\\", "/");
     }
+}
+
+void DeviceScan::ReadLaterRegistrySteps(Pending& p) {
+    DriverRecord& r = p.r;
+    const std::string& key = r.DeviceInstanceId;
     // 24.
     if (r.IsDriverInstalled) r.MatchingDeviceId = Text(r.RegDriverInstance, "MatchingDeviceId");
     // 25-26.
-    bool toBeAdded = true;
     RegReadInfo ri;
     RegData ids = ctx_.reg.cP_GetRegValue(hkey::kLocalMachine, key, "HardwareID", ri);
     std::string idText = ids.kind == RegData::Kind::kText ? ids.text : std::string();
@@ -276,14 +367,13 @@ void DeviceScan::ScanInstance(const std::string& bus, const std::string& device,
     if (!ri.bNoData && !ri.bValNoExist && !idText.empty()) {
         r.HardwareID = text::Split(idText, std::string_view("\0", 1));
         r.XMLIdx = RemoveChars(text::ReplaceAll(idText, std::string_view("\0", 1), " "), "\\");
-        if (text::UpperAscii(r.HardwareID.front()) == "USB\\UNKNOWN") toBeAdded = false;
+        if (text::UpperAscii(r.HardwareID.front()) == "USB\\UNKNOWN") p.toBeAdded = false;
         r.XMLIdx = RemoveChars(r.XMLIdx, " :_'");
     } else {
-        r.NoHWID = true;
-        r.XMLIdx = r.DriverDesc + r.DeviceID + r.XMLInstallIdx;
+        r.NoHWID = true;  // its key needs the file steps' XMLInstallIdx: FinishInstance
     }
     // 27.
-    r.Driver = driverValue;
+    r.Driver = p.driverValue;
     ids = ctx_.reg.cP_GetRegValue(hkey::kLocalMachine, key, "CompatibleIDs", ri);
     if (!ri.bNoData && ids.kind == RegData::Kind::kText) {
         std::string compat = ids.text;
@@ -293,8 +383,21 @@ void DeviceScan::ScanInstance(const std::string& bus, const std::string& device,
     r.FriendlyName = Text(key, "FriendlyName");
     if (r.Type.empty() && !r.Class.empty()) r.Type = r.Class;
     r.XMLUserFriendlyData = p_GetUserFriendlyData(ctx_, r);
+}
+
+void DeviceScan::FinishInstance(Pending& p) {
+    if (!p.announce.empty()) mP_AddRecordStats(p.announce);
+    LogCapture::Replay(p.logA);
+    if (!p.kept) return;
+    LogCapture::Replay(p.logKey);
+    LogCapture::Replay(p.Log());
+    if (p.fileStepsFailed) return;
+    LogCapture::Replay(p.logC);
+    if (!p.laterStepsRead) return;
+    DriverRecord& r = p.r;
+    if (r.NoHWID) r.XMLIdx = r.DriverDesc + r.DeviceID + r.XMLInstallIdx;
     // 28-29.
-    AddRecord(r, toBeAdded);
+    GuardedRun(kModule, "mP_InitializeDrivers", [&] { AddRecord(r, p.toBeAdded); });
 }
 
 void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded) {

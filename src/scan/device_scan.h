@@ -2,13 +2,17 @@
 // The device scan: walks the registry's device tree bus by bus, device by device and
 // instance by instance, builds one driver record per kept instance, writes each new record
 // into the driver document and adds it as a report row; printers follow.
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "scan/class_icons.h"
 #include "scan/common_devices.h"
+#include "inf/install_files.h"
 #include "scan/driver_record.h"
+#include "scan/driver_version.h"
+#include "scan/file_stage.h"
 #include "scan/report_rows.h"
 #include "scan/scan_context.h"
 #include "scan/scan_observer.h"
@@ -17,14 +21,14 @@
 
 namespace vornel {
 
-namespace inf {
-class InstallFileLocator;
-}
 
 struct ScanOptions {
     std::filesystem::path documentFile;    // the driver document to write
     std::filesystem::path commonDataFile;  // common.dat
     std::filesystem::path tempFolder;      // the program's private temporary folder
+    // Run each device's file steps on a second thread while the registry is read for the
+    // next devices. Off gives the same records and log on one thread.
+    bool fileThread = true;
 };
 
 struct ScanResult {
@@ -61,9 +65,45 @@ public:
     void Step();
 
 private:
+    // One device instance from its first registry step to its record. The file steps run as
+    // its FileJob; until that is done the record belongs to the file thread.
+    struct Pending : FileJob {
+        explicit Pending(DeviceScan& scan) : scan_(scan) {}
+        void Run() override;
+        void FileSteps();
+
+        DeviceScan& scan_;
+        DriverRecord r;
+        std::string announce;  // the bus's first line in the scan log
+        std::string guid;      // ClassGUID, upper-case
+        std::string driverValue;
+        inf::DriverKeyValues keyValues;
+        DriverKeyDates keyDates;
+        bool kept = false;  // passed the registry steps' tests: has file steps and a record
+        bool fileStepsFailed = false;
+        bool laterStepsRead = false;
+        bool toBeAdded = true;
+        int steps = 0;  // progress steps that follow this instance
+        // Log records of the registry steps before the file steps, of the driver key's
+        // reads, and of the registry steps after them.
+        std::vector<std::string> logA, logKey, logC;
+    };
+    // Instances handed to the file thread before the oldest are finished.
+    static constexpr size_t kInFlight = 64;
+
     void Walk();
-    void ScanInstance(const std::string& bus, const std::string& device, const std::string& instance,
-                      bool badUsb, bool& busAnnounced, size_t busDevices);
+    void WalkTree();
+    std::unique_ptr<Pending> ReadInstance(const std::string& bus, const std::string& device,
+                                          const std::string& instance, bool badUsb, bool& busAnnounced,
+                                          size_t busDevices);
+    void ReadRegistrySteps(Pending& p, const std::string& bus, const std::string& device,
+                           const std::string& instance, bool badUsb, bool& busAnnounced, size_t busDevices);
+    void ReadLaterRegistrySteps(Pending& p);
+    void FinishInstance(Pending& p);
+    // Finishes the instances whose file steps are done; past `keep` in flight, waits for
+    // the oldest (keep 0: for all of them).
+    void Flush(size_t keep);
+    void StepAfterPending();
     bool IsLegacyDriver(const std::string& instancePath);
     bool IsConnected(const std::string& bus, const std::string& instancePath, const std::string& deviceId);
     std::string Text(const std::string& key, const char* value);
@@ -81,6 +121,8 @@ private:
     // One locator for the whole scan: what an INF lists and the probe folders' contents
     // are worked out once and reused for every device.
     std::unique_ptr<inf::InstallFileLocator> locator_;
+    FileStage* stage_ = nullptr;  // during the walk, unless options_.fileThread is off
+    std::deque<std::unique_ptr<Pending>> pending_;
 };
 
 }  // namespace vornel

@@ -73,7 +73,10 @@ bool p_IsNewerVersion(std::string_view current, std::string_view candidate) {
     return Guarded(kModule, "p_IsNewerVersion", false, [&] { return CompareVersions(candidate, current) > 0; });
 }
 
-void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r) {
+namespace {
+
+template <class KeyDates>
+void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates) {
     GuardedRun(kModule, "p_GetDriverVersion", [&] {
         const auto inf = HostPath(ctx, r.InfFile);
 
@@ -140,15 +143,36 @@ void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r) {
 
         // 6, 7: what the driver key says.
         if (r.FileDate.empty()) {
-            r.FileDate = DatePart(text::Trim(RegText(ctx, r.RegDriverInstance, "DriverDate")));
+            r.FileDate = DatePart(text::Trim(keyDates().date));
             if (!r.FileDate.empty()) r.Versioning1 = versioning::kRegistry;
         }
         if (r.Version.empty()) {
-            r.Version = text::Trim(RegText(ctx, r.RegDriverInstance, NineX(ctx) ? "Ver" : "DriverVersion"));
+            r.Version = text::Trim(keyDates().version);
             if (!r.Version.empty()) r.Versioning2 = versioning::kRegistry;
         }
     });
 }
+
+}  // namespace
+
+DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const DriverRecord& r) {
+    return {RegText(ctx, r.RegDriverInstance, "DriverDate"),
+            RegText(ctx, r.RegDriverInstance, NineX(ctx) ? "Ver" : "DriverVersion")};
+}
+
+void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r) {
+    // The key is read only when the files leave a field empty.
+    std::optional<DriverKeyDates> keyDates;
+    GetDriverVersion(ctx, r, [&]() -> const DriverKeyDates& {
+        if (!keyDates) keyDates = ReadDriverKeyDates(ctx, r);
+        return *keyDates;
+    });
+}
+
+void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r, const DriverKeyDates& keyDates) {
+    GetDriverVersion(ctx, r, [&]() -> const DriverKeyDates& { return keyDates; });
+}
+
 
 std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
     return Guarded(kModule, "p_GetUserFriendlyData", std::string(), [&] {

@@ -25,6 +25,15 @@ constexpr int16_t kRegistry = 4;        // the driver key's DriverDate / DriverV
 // file is readable and only the registry rules can apply.
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record);
 
+// The driver key's own date and version, the last rules' sources ("DriverDate", and
+// "DriverVersion", or "Ver" on Windows 9x), as the registry gives them.
+struct DriverKeyDates {
+    std::string date, version;
+};
+DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const DriverRecord& record);
+// p_GetDriverVersion with those values already read: touches no registry.
+void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record, const DriverKeyDates& keyDates);
+
 // True when candidate is a newer version than current (components as numbers).
 bool p_IsNewerVersion(std::string_view current, std::string_view candidate);
 

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <system_error>
 
@@ -33,7 +34,28 @@ std::string NowDateTimeText() {
     return buf;
 }
 
+namespace {
+thread_local std::vector<std::string>* t_capture = nullptr;
+// Writes from different threads append whole records, never interleaved lines.
+std::mutex g_writeLock;
+}  // namespace
+
+LogCapture::LogCapture(std::vector<std::string>& into) : previous_(t_capture) { t_capture = &into; }
+LogCapture::~LogCapture() { t_capture = previous_; }
+
+void LogCapture::Replay(const std::vector<std::string>& records) {
+    for (const std::string& r : records) Logger::Instance().WriteLog(r, false, {});
+}
+
 void Logger::WriteLog(const std::string& message, bool startAfresh, const std::string& fileName) {
+    if (t_capture && !startAfresh && fileName.empty()) {
+        try {
+            t_capture->push_back(message);
+        } catch (...) {
+        }
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(g_writeLock);
     try {
         fs::path file = fileName.empty() ? DefaultFile() : fs::path(fileName);
         if (file.empty()) return;

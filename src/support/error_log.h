@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vornel {
 
@@ -36,6 +37,23 @@ public:
 
 private:
     std::filesystem::path folder_;
+};
+
+// While one lives, default-log records written by its thread are kept in `into` instead of
+// written, so that work done on another thread can be logged later in the order a
+// single-threaded run would have written it (Replay). Captures nest.
+class LogCapture {
+public:
+    explicit LogCapture(std::vector<std::string>& into);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Writes captured records to the default log, in order.
+    static void Replay(const std::vector<std::string>& records);
+
+private:
+    std::vector<std::string>* previous_;
 };
 
 // The system message of a Windows error code, as FormatMessage gives it (ending in CR LF),

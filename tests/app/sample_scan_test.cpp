@@ -5,6 +5,7 @@
 
 #include "app/installation.h"
 #include "scan/device_scan.h"
+#include "support/error_log.h"
 #include "test_support.h"
 #include "xml/driver_document.h"
 
@@ -16,9 +17,23 @@ namespace fs = std::filesystem;
 struct Scanned {
     ScanResult result;
     std::vector<DriverRecord> records;
+    std::vector<std::string> lines;  // the scan log's lines and progress, in order
+    std::string errorLog;            // the run's error log, without its dated head
 };
 
-Scanned ScanSample(const std::string& name, bool fromRegSources, const fs::path& out) {
+// Everything a scan tells its observer that must not depend on threads.
+class Recorder : public ScanObserver {
+public:
+    explicit Recorder(std::vector<std::string>& lines) : lines_(lines) {}
+    void OnLogLine(const std::string& line, bool) override { lines_.push_back(line); }
+    void OnProgress(float value) override { lines_.push_back("progress " + std::to_string(value)); }
+    void OnRowAdded(const ReportRow& row) override { lines_.push_back("row " + row.tag); }
+
+private:
+    std::vector<std::string>& lines_;
+};
+
+Scanned ScanSample(const std::string& name, bool fromRegSources, const fs::path& out, bool fileThread = true) {
     Scanned s;
     app::InstallationSources src;
     src.root = (fs::path(VORNEL_BINARY_DIR) / "samples" / name).string();
@@ -34,10 +49,18 @@ Scanned ScanSample(const std::string& name, bool fromRegSources, const fs::path&
     EXPECT_TRUE(warnings.empty()) << warnings.front();
     EXPECT_EQ(inst.CollectStatus(), 0);
     ScanContext ctx{inst.Reg(), inst.Info(), inst.Image(), inst.Profiles()};
-    ScanObserver quiet;
+    // The run's log in a folder of this test's own: parallel test processes share the
+    // program's temporary folder.
+    Logger::Instance().SetDefaultFolder(out.parent_path());
+    std::error_code ec;
+    fs::remove(Logger::Instance().DefaultFile(), ec);
+    Recorder recorder(s.lines);
     ReportList rows;
-    DeviceScan scan(ctx, quiet, rows);
-    s.result = scan.mP_InitializeDrivers({out, fs::path(VORNEL_SOURCE_DIR) / "data" / "common.dat", out.parent_path()});
+    DeviceScan scan(ctx, recorder, rows);
+    s.result = scan.mP_InitializeDrivers(
+        {out, fs::path(VORNEL_SOURCE_DIR) / "data" / "common.dat", out.parent_path(), fileThread});
+    const std::string log = ReadFile(Logger::Instance().DefaultFile());
+    s.errorLog = log.substr(std::min(log.size(), log.find("\r\n\r\n")));
     std::string error;
     EXPECT_TRUE(ReadDriverDocument(out, s.records, error)) << error;
     return s;
@@ -72,6 +95,27 @@ TEST_P(SampleScan, HivesAndRegSourcesGiveTheSameDocument) {
         a.XMLIgnition = b.XMLIgnition = {};  // times of writing
         EXPECT_EQ(a, b) << a.XMLIdx;
     }
+}
+
+// The file steps on a thread of their own change nothing a user sees: the same document,
+// the same lines in the same order, the same error log.
+TEST_P(SampleScan, OneThreadGivesTheSameScan) {
+    TempDir dir;
+    const Scanned two = ScanSample(GetParam(), false, dir.path() / "two.vlx", true);
+    const Scanned one = ScanSample(GetParam(), false, dir.path() / "one.vlx", false);
+    ASSERT_TRUE(two.result.completed && one.result.completed);
+    ASSERT_EQ(two.records.size(), one.records.size());
+    for (size_t i = 0; i < one.records.size(); ++i) {
+        DriverRecord a = two.records[i], b = one.records[i];
+        a.XMLIgnition = b.XMLIgnition = {};
+        EXPECT_EQ(a, b) << a.XMLIdx;
+    }
+    EXPECT_EQ(two.lines, one.lines);
+    // The XP sample logs a fault of the file steps (an INF that is not there).
+    if (GetParam() == "xp-desktop") {
+        EXPECT_NE(one.errorLog.find("Routine: p_GetInfInstallFiles"), std::string::npos);
+    }
+    EXPECT_EQ(two.errorLog, one.errorLog);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, SampleScan, ::testing::Values("xp-desktop", "vista-laptop"),
