@@ -50,7 +50,7 @@ bool MountHive(platform::RegistryView& view, const HiveMount& h, const fs::path&
 }  // namespace
 
 bool MountRegistrySources(const InstallationSources& s, platform::RegistryView& view, std::string* why,
-                          std::vector<std::string>* warnings) {
+                          std::vector<std::string>* warnings, platform::SystemImage* sharedImage) {
     {
         std::string warning;
         const fs::path file = s.settingsFile.empty() ? platform::SettingsStore::DefaultFile() : s.settingsFile;
@@ -82,7 +82,9 @@ bool MountRegistrySources(const InstallationSources& s, platform::RegistryView& 
             if (why) *why = "no such folder: " + s.root;
             return false;
         }
-        platform::SystemImage image(s.root);
+        std::optional<platform::SystemImage> ownImage;
+        if (!sharedImage) ownImage.emplace(s.root);
+        platform::SystemImage& image = sharedImage ? *sharedImage : *ownImage;
         if (!image.WindowsFolder()) {
             if (why) *why = s.root + " holds no Windows folder";
             return false;
@@ -139,8 +141,8 @@ bool Installation::Open(const InstallationSources& sources, std::string* why, st
     std::error_code ec;
     fs::remove(temp_ / Logger::kDefaultFileName, ec);
 
-    if (!MountRegistrySources(sources, view_, why, warnings)) return false;
     if (!sources.root.empty()) image_.emplace(sources.root);
+    if (!MountRegistrySources(sources, view_, why, warnings, image_ ? &*image_ : nullptr)) return false;
     reg_ = std::make_unique<cReg>(view_);
 
     CollectorContext ctx{*reg_, nullptr, &profiles_, temp_, platform::CurrentUserSid(), UserName()};

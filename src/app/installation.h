@@ -30,8 +30,10 @@ struct InstallationSources {
 
 // Mounts the sources into `view`. False with a one-line reason when a source is unusable;
 // warnings (skipped .reg lines, stale hives, a missing hive) are appended to *warnings.
+// image: the view of s.root to find its hives through, kept by a caller that goes on to
+// read the installation's files (the folders listed for the hives are then listed once).
 bool MountRegistrySources(const InstallationSources& s, platform::RegistryView& view, std::string* why,
-                          std::vector<std::string>* warnings);
+                          std::vector<std::string>* warnings, platform::SystemImage* image = nullptr);
 
 class Installation {
 public:
