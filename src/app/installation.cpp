@@ -4,6 +4,7 @@
 #include <pwd.h>
 
 #include <filesystem>
+#include <future>
 
 #include "platform/hive_store.h"
 #include "platform/reg_file_store.h"
@@ -51,13 +52,28 @@ bool MountHive(platform::RegistryView& view, const HiveMount& h, const fs::path&
 
 bool MountRegistrySources(const InstallationSources& s, platform::RegistryView& view, std::string* why,
                           std::vector<std::string>* warnings, platform::SystemImage* sharedImage) {
-    {
+    // The settings store (read, and written back safely) loads on a thread of its own while
+    // the root's hives are checked. It is mounted before any source that may overlap it:
+    // the root's hives hold the local machine only.
+    struct Settings {
+        std::shared_ptr<platform::SettingsStore> store;
         std::string warning;
-        const fs::path file = s.settingsFile.empty() ? platform::SettingsStore::DefaultFile() : s.settingsFile;
-        auto settings = std::make_shared<platform::SettingsStore>(file, &warning);
-        if (!warning.empty() && warnings) warnings->push_back(warning);
-        platform::MountSettings(view, settings, platform::CurrentUserSid());
-    }
+    };
+    std::future<Settings> loading = std::async(std::launch::async, [file = s.settingsFile] {
+        Settings loaded;
+        loaded.store = std::make_shared<platform::SettingsStore>(
+            file.empty() ? platform::SettingsStore::DefaultFile() : file, &loaded.warning);
+        return loaded;
+    });
+    const size_t firstWarning = warnings ? warnings->size() : 0;  // the settings' goes here
+    auto mountSettings = [&] {
+        Settings settings = loading.get();
+        if (!settings.warning.empty() && warnings)
+            warnings->insert(warnings->begin() + static_cast<std::ptrdiff_t>(firstWarning), settings.warning);
+        platform::MountSettings(view, settings.store, platform::CurrentUserSid());
+    };
+    // A way out before the mount still waits for the loading thread, in the future's
+    // destructor (the store is then dropped unused).
 
     // Explicit hive files replace the root's hive of the same name.
     std::vector<std::pair<const HiveMount*, fs::path>> explicitHives;
@@ -101,6 +117,7 @@ bool MountRegistrySources(const InstallationSources& s, platform::RegistryView& 
             if (!MountHive(view, *h, *file, why, warnings)) return false;
         }
     }
+    mountSettings();
     for (const auto& [h, file] : explicitHives)
         if (!MountHive(view, *h, file, why, warnings)) return false;
 
