@@ -289,9 +289,12 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
     // 13.
     r.HardwareID.clear();
     r.CompatibleIDs.clear();
-    if (!options_.tempFolder.empty()) {
+    // A stale comparison file goes; nothing in a scan writes one, so after the first removal
+    // there is none to remove and no device pays a system call for it.
+    if (!compareFileRemoved_ && !options_.tempFolder.empty()) {
         std::error_code ec;
         std::filesystem::remove(options_.tempFolder / "compare.vlx", ec);
+        compareFileRemoved_ = true;
     }
     // 14-16.
     if (r.IsDriverInstalled) r.DriverDesc = Text(r.RegDriverInstance, "DriverDesc");

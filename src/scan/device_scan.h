@@ -121,6 +121,7 @@ private:
     // One locator for the whole scan: what an INF lists and the probe folders' contents
     // are worked out once and reused for every device.
     std::unique_ptr<inf::InstallFileLocator> locator_;
+    bool compareFileRemoved_ = false;
     FileStage* stage_ = nullptr;  // during the walk, unless options_.fileThread is off
     std::deque<std::unique_ptr<Pending>> pending_;
 };

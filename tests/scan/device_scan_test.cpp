@@ -162,10 +162,13 @@ TEST_P(DeviceScanTest, UnknownAndBadUsbDevices) {
 
 TEST_P(DeviceScanTest, EmptyDeviceTreeAndProgress) {
     auto f = Make("");
+    f->Dir().Write("out/compare.vlx", "stale");
     RecordingObserver obs;
     const ScanResult res = f->Scan(obs);
     ASSERT_TRUE(res.completed);
     EXPECT_EQ(res.records, 0u);
+    // Only a device that gets as far as its IDs clears the comparison file.
+    EXPECT_TRUE(std::filesystem::exists(f->Dir().path() / "out" / "compare.vlx"));
     EXPECT_EQ(obs.summary[SummaryText::kDeviceClasses], "Device classes found: 2");
 
     // 2 buses, 3 devices, 4 instances, no printers: the walk fills the bar to 50.
@@ -174,8 +177,10 @@ TEST_P(DeviceScanTest, EmptyDeviceTreeAndProgress) {
                   Instance("PCI\\VEN_9\\1", "\"ClassGUID\"=\"" + kUnknown + "\"\r\n") +
                   Instance("ACPI\\PNP0A03\\0", "\"ClassGUID\"=\"{4D36E97D-E325-11CE-BFC1-08002BE10318}\"\r\n"
                                                "\"DeviceDesc\"=\"PCI bus\"\r\n\"HardwareID\"=" + Multi({"ACPI\\PNP0A03", "*PNP0A03"}) + "\r\n"));
+    g->Dir().Write("out/compare.vlx", "stale");
     RecordingObserver o2;
     ASSERT_TRUE(g->Scan(o2).completed);
+    EXPECT_FALSE(std::filesystem::exists(g->Dir().path() / "out" / "compare.vlx"));
     ASSERT_FALSE(o2.progress.empty());
     EXPECT_NEAR(o2.progress.back(), 50.0f, 1e-3);
     const std::string pct = o2.summary[SummaryText::kPercent];
