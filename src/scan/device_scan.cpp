@@ -178,7 +178,13 @@ void DeviceScan::Flush(size_t keep) {
         Pending& head = *pending_.front();
         const bool ready = !head.kept || head.Done();
         if (!ready && pending_.size() <= target) return;
-        if (!ready) stage_->Wait(head);
+        if (!ready) {
+            // Jobs end in the order given: one wait for the last of this batch, not one
+            // for each job, so that the scan's thread sleeps and wakes once.
+            size_t last = pending_.size() - target - 1;
+            while (last > 0 && !pending_[last]->kept) --last;
+            stage_->Wait(*pending_[last]);
+        }
         std::unique_ptr<Pending> done = std::move(pending_.front());
         pending_.pop_front();
         FinishInstance(*done);

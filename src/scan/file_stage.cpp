@@ -24,24 +24,25 @@ FileStage::FileStage()
       }) {}
 
 FileStage::~FileStage() {
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        stopping_ = true;
-    }
-    workReady_.notify_one();
+    stopping_.store(true, std::memory_order_seq_cst);
+    WakeStage();
     thread_.join();
 }
 
 void FileStage::Submit(FileJob& job) {
-    bool wake = false;
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        queue_.push_back(&job);
-        queued_.store(queue_.size(), std::memory_order_relaxed);
-        wake = idle_;
-        idle_ = false;
-    }
-    if (wake) workReady_.notify_one();
+    const size_t at = submitted_.load(std::memory_order_relaxed);
+    while (at - taken_.load(std::memory_order_acquire) >= kRing) Pause();  // full: rare
+    job.seq_ = at;
+    ring_[at % kRing] = &job;
+    submitted_.store(at + 1, std::memory_order_seq_cst);
+    // Paired with the stage's store to sleeping_ before it looks at submitted_ again: one
+    // of the two threads sees the other's write, so a job is never left waiting.
+    if (sleeping_.load(std::memory_order_seq_cst)) WakeStage();
+}
+
+void FileStage::WakeStage() {
+    wake_.fetch_add(1, std::memory_order_seq_cst);
+    wake_.notify_one();
 }
 
 void FileStage::Wait(FileJob& job) {
@@ -49,10 +50,16 @@ void FileStage::Wait(FileJob& job) {
         if (job.Done()) return;
         Pause();
     }
-    std::unique_lock<std::mutex> hold(lock_);
-    waiting_ = true;
-    jobDone_.wait(hold, [&] { return job.Done(); });
-    waiting_ = false;
+    // Asleep on the count of jobs run, not on the job: the stage never touches a job once
+    // it is marked done, since its owner may then destroy it. The stage wakes this thread
+    // only for the job awaited, not for every job before it.
+    awaited_.store(job.seq_ + 1, std::memory_order_seq_cst);
+    for (;;) {
+        const size_t taken = taken_.load(std::memory_order_seq_cst);
+        if (taken > job.seq_) break;
+        taken_.wait(taken, std::memory_order_seq_cst);
+    }
+    awaited_.store(0, std::memory_order_relaxed);
 }
 
 void FileStage::RunCaptured(FileJob& job) {
@@ -70,29 +77,37 @@ void FileStage::RunHere(FileJob& job) {
 }
 
 void FileStage::Loop() {
+    size_t next = 0;
     for (;;) {
-        FileJob* job = nullptr;
-        for (int i = 0; i < kSpins && queued_.load(std::memory_order_relaxed) == 0; ++i) Pause();
-        {
-            std::unique_lock<std::mutex> hold(lock_);
-            if (queue_.empty()) {
-                idle_ = true;
-                workReady_.wait(hold, [&] { return stopping_ || !queue_.empty(); });
-                idle_ = false;
+        size_t end = submitted_.load(std::memory_order_acquire);
+        for (int i = 0; i < kSpins && end == next; ++i) {
+            Pause();
+            end = submitted_.load(std::memory_order_acquire);
+        }
+        if (end == next) {
+            // The wake count is read before the counter and the stop flag: a wake given
+            // after that read changes it, so the wait below cannot miss it.
+            sleeping_.store(true, std::memory_order_seq_cst);
+            unsigned seen = wake_.load(std::memory_order_seq_cst);
+            end = submitted_.load(std::memory_order_seq_cst);
+            while (end == next && !stopping_.load(std::memory_order_seq_cst)) {
+                wake_.wait(seen, std::memory_order_seq_cst);
+                seen = wake_.load(std::memory_order_seq_cst);
+                end = submitted_.load(std::memory_order_seq_cst);
             }
-            if (queue_.empty()) return;  // stopping, and nothing left
-            job = queue_.front();
-            queue_.pop_front();
-            queued_.store(queue_.size(), std::memory_order_relaxed);
+            sleeping_.store(false, std::memory_order_relaxed);
+            if (end == next) return;  // stopping, and nothing left
         }
-        RunCaptured(*job);
-        bool wake = false;
-        {
-            const std::lock_guard<std::mutex> hold(lock_);
-            job->done_.store(true, std::memory_order_release);
-            wake = waiting_;
+        for (; next != end; ++next) {
+            FileJob& job = *ring_[next % kRing];
+            RunCaptured(job);
+            job.done_.store(true, std::memory_order_release);
+            taken_.store(next + 1, std::memory_order_seq_cst);
+            // Paired with Wait's store to awaited_ before it reads taken_: either it sees
+            // this job taken, or this sees it waiting.
+            const size_t awaited = awaited_.load(std::memory_order_seq_cst);
+            if (awaited != 0 && awaited <= next + 1) taken_.notify_one();
         }
-        if (wake) jobDone_.notify_one();
     }
 }
 

@@ -4,10 +4,13 @@
 // follow. Jobs run one at a time in the order given; everything a job touches belongs to
 // the stage until the job is done, so the two threads share no caches and need no locks
 // beyond the hand-over itself.
+//
+// One thread hands jobs over and waits for them, the stage's thread runs them: the
+// hand-over is a ring of the two threads' counters, and a thread sleeps only when it has
+// nothing to do, so a busy scan makes no system call to pass a job.
+#include <array>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <cstddef>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +29,7 @@ public:
 private:
     friend class FileStage;
     std::atomic<bool> done_{false};
+    size_t seq_ = 0;  // its place in the order of hand-over
     std::vector<std::string> log_;
 };
 
@@ -37,7 +41,8 @@ public:
     FileStage(const FileStage&) = delete;
     FileStage& operator=(const FileStage&) = delete;
 
-    // The job must live until Wait has returned for it.
+    // The job must live until Wait has returned for it. Only one thread may submit and
+    // wait. With the ring full it waits for a free place.
     void Submit(FileJob& job);
     // Until the job has run; afterwards its results may be read on this thread.
     void Wait(FileJob& job);
@@ -45,16 +50,18 @@ public:
     static void RunHere(FileJob& job);
 
 private:
+    static constexpr size_t kRing = 256;
     static void RunCaptured(FileJob& job);
+    void WakeStage();
     void Loop();
 
-    std::mutex lock_;
-    std::condition_variable workReady_, jobDone_;
-    std::deque<FileJob*> queue_;
-    std::atomic<size_t> queued_{0};  // queue_.size(), for looking without the lock
-    bool stopping_ = false;
-    bool idle_ = false;     // the stage waits for work
-    bool waiting_ = false;  // the scan's thread waits for a job
+    std::array<FileJob*, kRing> ring_{};
+    std::atomic<size_t> submitted_{0};  // written by the submitting thread only
+    std::atomic<size_t> taken_{0};      // jobs run; written by the stage's thread only
+    std::atomic<size_t> awaited_{0};    // 1 + seq_ of the job the submitter sleeps for; 0 none
+    std::atomic<bool> sleeping_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<unsigned> wake_{0};  // changed, then notified, to wake a sleeping stage
     std::thread thread_;
 };
 

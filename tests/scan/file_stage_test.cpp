@@ -1,0 +1,66 @@
+#include "scan/file_stage.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace vornel::test {
+namespace {
+
+// Notes its place in the order the stage ran it; every tenth job takes a little longer,
+// so the submitting thread both finds jobs done and has to wait for them.
+class OrderJob final : public FileJob {
+public:
+    OrderJob(std::vector<int>& order, int id) : order_(order), id_(id) {}
+    void Run() override {
+        if (id_ % 10 == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        order_.push_back(id_);
+    }
+
+private:
+    std::vector<int>& order_;
+    int id_;
+};
+
+TEST(FileStage, RunsEveryJobOnceInOrderWhateverTheBacklog) {
+    // More jobs in flight than the hand-over ring holds, waited for in order and in
+    // batches, as a scan does; then a pause long enough for the stage to fall asleep.
+    std::vector<int> order;
+    std::vector<std::unique_ptr<OrderJob>> jobs;
+    FileStage stage;
+    int waited = 0;
+    for (int i = 0; i < 1200; ++i) {
+        jobs.push_back(std::make_unique<OrderJob>(order, i));
+        stage.Submit(*jobs.back());
+        if (i % 300 == 299) {
+            stage.Wait(*jobs[static_cast<size_t>(i - 100)]);
+            for (; waited <= i - 100; ++waited) EXPECT_TRUE(jobs[static_cast<size_t>(waited)]->Done());
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    stage.Wait(*jobs.back());
+    ASSERT_EQ(order.size(), jobs.size());
+    for (size_t i = 0; i < order.size(); ++i) ASSERT_EQ(order[i], static_cast<int>(i));
+}
+
+TEST(FileStage, StoppingRunsWhatWasHandedOver) {
+    std::vector<int> order;
+    std::vector<std::unique_ptr<OrderJob>> jobs;
+    {
+        FileStage stage;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // asleep before the first job
+        for (int i = 0; i < 40; ++i) {
+            jobs.push_back(std::make_unique<OrderJob>(order, i));
+            stage.Submit(*jobs.back());
+        }
+    }
+    EXPECT_EQ(order.size(), 40u);
+    for (const auto& job : jobs) EXPECT_TRUE(job->Done());
+    FileStage idle;  // a stage given nothing stops too
+}
+
+}  // namespace
+}  // namespace vornel::test
