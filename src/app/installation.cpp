@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <future>
 
+#include "inf/driver_file_search.h"
 #include "platform/hive_store.h"
 #include "platform/reg_file_store.h"
 #include "platform/settings_store.h"
@@ -158,7 +159,11 @@ bool Installation::Open(const InstallationSources& sources, std::string* why, st
     std::error_code ec;
     fs::remove(temp_ / Logger::kDefaultFileName, ec);
 
-    if (!sources.root.empty()) image_.emplace(sources.root);
+    if (!sources.root.empty()) {
+        image_.emplace(sources.root);
+        // The install-file search lists these on every scan; meanwhile the hives are checked.
+        image_->ReadAhead(inf::ProbeFoldersBelowWindows());
+    }
     if (!MountRegistrySources(sources, view_, why, warnings, image_ ? &*image_ : nullptr)) return false;
     reg_ = std::make_unique<cReg>(view_);
 

@@ -165,6 +165,18 @@ const std::array<ProbeRow, 46> kProbeRows{{
     {&CI::CommPersonalPath, "\\", true},
 }};
 
+std::vector<std::string> ProbeFoldersBelowWindows() {
+    std::vector<std::string> out;
+    for (const ProbeRow& row : kProbeRows) {
+        std::string tail = row.tail;
+        if (row.base == &CI::sWinSysDirUNC) tail = "\\system32" + tail;
+        else if (row.base != &CI::sWinDirUNC) continue;
+        while (!tail.empty() && tail.back() == '\\') tail.pop_back();
+        if (!tail.empty()) out.push_back(tail.substr(1));
+    }
+    return out;
+}
+
 namespace {
 // Calls f with every entry of a "|"-joined list.
 template <class F>

@@ -33,6 +33,10 @@ constexpr const char* kBackupRoot = "\\ReinstallBackups";
 constexpr std::array<const char*, 2> kBackupTails{"\\DriverFiles\\", "\\DriverFiles\\i386\\"};
 constexpr int kBackupNumbers = 51;
 
+// The probe folders below the Windows folder as a usual installation has them ("Inf",
+// "system32\drivers"), in the table's order: worth listing before a scan asks.
+std::vector<std::string> ProbeFoldersBelowWindows();
+
 // "|"-joined list of a driver record appended to as mP_AppendToList(item, list, "|", true, 1)
 // does, in time linear in the number of items.
 class UniqueListAppender {

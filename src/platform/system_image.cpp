@@ -1,7 +1,5 @@
 #include "platform/system_image.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "platform/folder_listing.h"
 #include "platform/path_fold.h"
 #include "platform/system_image_path.h"
 #include "support/last_error.h"
@@ -24,23 +23,8 @@ namespace {
 
 constexpr size_t kMaxMemo = 1 << 16;
 
-enum class Kind : uint8_t {
-    File,
-    Folder,
-    Link,  // a symbolic link not yet followed
-    Gone,  // a link that dangles or leads out of the root, or to something not a file
-};
-
-struct Node {
-    std::string name;  // as on disk
-    std::string key;   // FoldName(name)
-    Kind kind;
-    int32_t folder = -1;  // its listing, once descended into
-    // Size and modification time, once asked for: like the listing, read once per view.
-    bool statted = false;
-    uint64_t size = 0;
-    std::time_t modified = 0;
-};
+using Kind = EntryKind;
+using Node = FolderEntry;
 
 struct Folder {
     fs::path host;
@@ -101,6 +85,8 @@ struct SystemImage::Impl {
         uint32_t error = 0;
     };
     std::unordered_map<std::string, Memo> memo;
+    // Listings being read ahead; last, so that its thread stops before the rest goes.
+    std::unique_ptr<FolderReadAhead> readAhead;
 
     bool List(Folder& f);
     Kind Follow(const Folder& parent, Node& n) const;
@@ -127,32 +113,11 @@ bool SystemImage::Impl::List(Folder& f) {
     if (f.listed) return true;
     f.listed = true;
     ++listings;
-    DIR* dir = ::opendir(f.host.c_str());
-    if (!dir) return false;
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string_view name = e->d_name;
-        if (name == "." || name == "..") continue;
-        unsigned type = e->d_type;
-        if (type == DT_UNKNOWN) {  // file systems that keep no type in their entries
-            struct stat st {};
-            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            type = S_ISDIR(st.st_mode)   ? DT_DIR
-                   : S_ISREG(st.st_mode) ? DT_REG
-                   : S_ISLNK(st.st_mode) ? DT_LNK
-                                         : DT_UNKNOWN;
-        }
-        // FIFOs, sockets and devices have no place in a Windows installation.
-        if (type != DT_DIR && type != DT_REG && type != DT_LNK) continue;
-        const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_REG ? Kind::File : Kind::Link;
-        f.nodes.push_back({std::string(name), FoldName(name), kind});
-    }
-    ::closedir(dir);
-    // Keys almost never tie, so one comparison of them decides nearly every pair.
-    std::sort(f.nodes.begin(), f.nodes.end(), [](const Node& a, const Node& b) {
-        const int c = a.key.compare(b.key);
-        return c != 0 ? c < 0 : a.name < b.name;
-    });
-    return true;
+    std::optional<FolderListing> listing;
+    if (readAhead) listing = readAhead->Take(f.host);
+    if (!listing) listing = ReadFolderListing(f.host);
+    f.nodes = std::move(listing->entries);
+    return listing->readable;
 }
 
 // Resolves a symbolic link once: it counts only when its real target is inside the root.
@@ -296,6 +261,12 @@ const fs::path& SystemImage::Root() const { return impl_->root; }
 bool SystemImage::RootReadable() const { return impl_->rootReadable; }
 const std::string& SystemImage::WindowsFolderName() const { return impl_->windowsName; }
 uint64_t SystemImage::ListingCount() const { return impl_->listings; }
+
+void SystemImage::ReadAhead(std::vector<std::string> belowWindows) {
+    if (impl_->readAhead || belowWindows.empty()) return;
+    if (const auto windows = WindowsFolder())
+        impl_->readAhead = std::make_unique<FolderReadAhead>(*windows, std::move(belowWindows));
+}
 char SystemImage::SystemDrive() const { return impl_->drive; }
 
 std::optional<fs::path> SystemImage::WindowsFolder() const {

@@ -10,7 +10,8 @@
 // lies outside, other drive letters and shares are not found. The view never writes.
 //
 // Accepted path forms and normalisation: see SplitWindowsPath (system_image_path.h).
-// Variables in "%name%" are expanded first. Not thread-safe: the program has one thread.
+// Variables in "%name%" are expanded first. Not thread-safe: one thread at a time uses a
+// view (the read-ahead thread has listings of its own).
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -90,6 +91,11 @@ public:
 
     // Directory listings read from the disk so far: one per folder ever visited.
     uint64_t ListingCount() const;
+
+    // Starts listing these folders below the Windows folder ("System32\drivers"; see
+    // FolderReadAhead) on a thread of their own, for questions to come. Answers stay the
+    // same; a listing is still read once. The thread ends with the view.
+    void ReadAhead(std::vector<std::string> belowWindows);
 
 private:
     struct Impl;

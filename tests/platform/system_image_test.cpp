@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/folder_listing.h"
 #include "platform/path_fold.h"
 #include "support/last_error.h"
 #include "test_support.h"
@@ -152,6 +153,35 @@ TEST_F(SystemImageTest, EachFolderIsListedOnceWhateverIsAsked) {
     dir_.Write("root/WiNdOwS/inf/late.inf", "x");
     EXPECT_FALSE(image.Exists("C:\\Windows\\inf\\late.inf"));
     EXPECT_EQ(image.ListingCount(), start + 3);
+}
+
+TEST_F(SystemImageTest, FoldersReadAheadAreTheListingsAskedFor) {
+    Link("inf", "WiNdOwS/alias");
+    FolderReadAhead ahead(Host("WiNdOwS"), {"system32\\drivers", "INF\\Other", "alias\\Other", "nowhere\\x"});
+    ahead.WaitUntilRead();
+    auto names = [](const FolderListing& l) {
+        std::vector<std::string> out;
+        for (const FolderEntry& e : l.entries) out.push_back(e.name + (e.kind == EntryKind::Folder ? "/" : ""));
+        return out;
+    };
+    for (const char* folder : {"WiNdOwS/System32/DRIVERS", "WiNdOwS/System32", "WiNdOwS/inf/Other", "WiNdOwS/inf"}) {
+        const auto taken = ahead.Take(Host(folder));
+        ASSERT_TRUE(taken) << folder;
+        EXPECT_TRUE(taken->readable);
+        EXPECT_EQ(names(*taken), names(ReadFolderListing(Host(folder)))) << folder;
+        EXPECT_FALSE(ahead.Take(Host(folder))) << folder;  // handed over once
+    }
+    EXPECT_FALSE(ahead.Take(Host("WiNdOwS/alias/Other")));  // links are the view's to check
+
+    // A view reading ahead answers as one that does not, and lists each folder once.
+    const SystemImage plain(Root());
+    SystemImage early(Root());
+    early.ReadAhead({"system32\\drivers", "inf", "alias"});
+    for (const char* p : {"C:\\windows\\alias\\oem3.inf", "C:\\windows\\system32\\drivers\\foo.sys",
+                          "C:\\windows\\inf\\OEM10.INF", "C:\\windows\\inf\\none.inf"})
+        EXPECT_EQ(early.Resolve(p), plain.Resolve(p)) << p;
+    EXPECT_EQ(early.List("C:\\windows\\inf", "*.inf")->size(), 2u);
+    EXPECT_EQ(early.ListingCount(), plain.ListingCount());
 }
 
 TEST_F(SystemImageTest, FactsAndFolderSearches) {

@@ -1,0 +1,176 @@
+#include "platform/folder_listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/heap_tuning.h"
+#include "platform/path_fold.h"
+
+namespace vornel::platform {
+
+namespace fs = std::filesystem;
+
+FolderListing ReadFolderListing(const fs::path& host) {
+    FolderListing out;
+    DIR* dir = ::opendir(host.c_str());
+    if (!dir) return out;
+    out.readable = true;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..") continue;
+        unsigned type = e->d_type;
+        if (type == DT_UNKNOWN) {  // file systems that keep no type in their entries
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                   : S_ISREG(st.st_mode) ? DT_REG
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_UNKNOWN;
+        }
+        // FIFOs, sockets and devices have no place in a Windows installation.
+        if (type != DT_DIR && type != DT_REG && type != DT_LNK) continue;
+        const EntryKind kind = type == DT_DIR ? EntryKind::Folder : type == DT_REG ? EntryKind::File : EntryKind::Link;
+        out.entries.push_back({std::string(name), FoldName(name), kind});
+    }
+    ::closedir(dir);
+    // Keys almost never tie, so one comparison of them decides nearly every pair.
+    std::sort(out.entries.begin(), out.entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+        const int c = a.key.compare(b.key);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    return out;
+}
+
+struct FolderReadAhead::Shared {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::map<std::string, FolderListing> ready;  // by host path
+    std::set<std::string> claimed;               // listed by the taker instead
+    std::string busy;                            // being listed now
+    bool stop = false;
+    bool finished = false;
+    std::thread thread;
+};
+
+namespace {
+
+// The subfolder of a listing that `name` names, as the SystemImage would pick it; links
+// are left to the SystemImage, which checks where they lead.
+const FolderEntry* PickFolder(const std::vector<FolderEntry>& entries, std::string_view name) {
+    const std::string key = FoldName(name);
+    auto it = std::lower_bound(entries.begin(), entries.end(), key,
+                               [](const FolderEntry& e, const std::string& k) { return e.key < k; });
+    const FolderEntry* pick = nullptr;
+    for (; it != entries.end() && it->key == key; ++it) {
+        if (it->kind == EntryKind::Link) return nullptr;
+        if (!pick) pick = &*it;
+        if (it->name == name) {
+            pick = &*it;
+            break;
+        }
+    }
+    return pick && pick->kind == EntryKind::Folder ? pick : nullptr;
+}
+
+std::vector<std::string> Components(const std::string& path) {
+    std::vector<std::string> out;
+    for (size_t start = 0; start <= path.size();) {
+        const size_t cut = std::min(path.find('\\', start), path.size());
+        if (cut > start) out.push_back(path.substr(start, cut - start));
+        start = cut + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+FolderReadAhead::FolderReadAhead(fs::path windowsFolder, std::vector<std::string> below)
+    : shared_(std::make_unique<Shared>()) {
+    Shared& s = *shared_;
+    s.thread = std::thread([&s, windows = std::move(windowsFolder), below = std::move(below)] {
+        TuneThreadHeap();
+        // What each folder holds below it, kept here for the way down once its listing
+        // has been handed over.
+        std::map<std::string, std::vector<FolderEntry>> subfolders;
+        auto visit = [&](const fs::path& host) -> const std::vector<FolderEntry>* {
+            const std::string& key = host.native();
+            if (const auto known = subfolders.find(key); known != subfolders.end()) return &known->second;
+            std::unique_lock<std::mutex> hold(s.lock);
+            if (s.stop) return nullptr;
+            const bool publish = !s.claimed.count(key) && !s.ready.count(key);
+            if (publish) s.busy = key;
+            hold.unlock();
+            FolderListing listing = ReadFolderListing(host);
+            std::vector<FolderEntry>& subs = subfolders[key];
+            for (const FolderEntry& e : listing.entries)
+                if (e.kind == EntryKind::Folder || e.kind == EntryKind::Link) subs.push_back({e.name, e.key, e.kind});
+            if (publish) {
+                hold.lock();
+                s.ready.emplace(key, std::move(listing));
+                s.busy.clear();
+                hold.unlock();
+                s.changed.notify_all();
+            }
+            return &subs;
+        };
+        for (const std::string& path : below) {
+            fs::path host = windows;
+            const std::vector<FolderEntry>* subs = visit(host);
+            for (const std::string& name : Components(path)) {
+                const FolderEntry* next = subs ? PickFolder(*subs, name) : nullptr;
+                if (!next) {
+                    subs = nullptr;
+                    break;
+                }
+                host /= next->name;
+                subs = visit(host);
+            }
+            if (!subs) {
+                const std::lock_guard<std::mutex> hold(s.lock);
+                if (s.stop) break;
+            }
+        }
+        {
+            const std::lock_guard<std::mutex> hold(s.lock);
+            s.finished = true;
+        }
+        s.changed.notify_all();
+    });
+}
+
+FolderReadAhead::~FolderReadAhead() {
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        shared_->stop = true;
+    }
+    shared_->thread.join();
+}
+
+void FolderReadAhead::WaitUntilRead() {
+    std::unique_lock<std::mutex> hold(shared_->lock);
+    shared_->changed.wait(hold, [&] { return shared_->finished; });
+}
+
+std::optional<FolderListing> FolderReadAhead::Take(const fs::path& host) {
+    Shared& s = *shared_;
+    std::unique_lock<std::mutex> hold(s.lock);
+    const std::string& key = host.native();
+    s.changed.wait(hold, [&] { return s.busy != key; });
+    if (const auto it = s.ready.find(key); it != s.ready.end()) {
+        FolderListing listing = std::move(it->second);
+        s.ready.erase(it);
+        return listing;
+    }
+    s.claimed.insert(key);
+    return std::nullopt;
+}
+
+}  // namespace vornel::platform

@@ -1,0 +1,68 @@
+#pragma once
+// Folder listings of an installation as the SystemImage keeps them, and a reader that
+// lists folders ahead of need on a thread of its own.
+//
+// Opening an installation checks its hives while the second core idles, and the
+// install-file search then lists the same two dozen folders below the Windows folder on
+// every scan. Read ahead, those listings cost the scan nothing but the hand-over.
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vornel::platform {
+
+enum class EntryKind : uint8_t {
+    File,
+    Folder,
+    Link,  // a symbolic link not yet followed
+    Gone,  // a link that dangles or leads out of the root, or to something not a file
+};
+
+struct FolderEntry {
+    std::string name;  // as on disk
+    std::string key;   // FoldName(name)
+    EntryKind kind;
+    int32_t folder = -1;  // the SystemImage's listing of it, once descended into
+    // Size and modification time, once asked for: like the listing, read once per view.
+    bool statted = false;
+    uint64_t size = 0;
+    std::time_t modified = 0;
+};
+
+struct FolderListing {
+    bool readable = false;
+    std::vector<FolderEntry> entries;  // sorted by key, then name
+};
+
+// Reads a folder's files, folders and links (nothing else has a place in a Windows
+// installation), sorted by key, then name.
+FolderListing ReadFolderListing(const std::filesystem::path& host);
+
+class FolderReadAhead {
+public:
+    // Lists, in the order given, the folders below `windowsFolder` (a host folder) that
+    // `below` names: components separated by "\", matched without regard to case as the
+    // SystemImage matches them (the exact spelling first, else the first in byte order),
+    // never through a link. Every folder on the way is listed too.
+    FolderReadAhead(std::filesystem::path windowsFolder, std::vector<std::string> below);
+    // Stops after the folder being read and drops what was not taken.
+    ~FolderReadAhead();
+    FolderReadAhead(const FolderReadAhead&) = delete;
+    FolderReadAhead& operator=(const FolderReadAhead&) = delete;
+
+    // The listing of a host folder if it was read ahead, waiting while it is being read;
+    // nullopt when it was not (then the caller reads it, and it will not be read here).
+    std::optional<FolderListing> Take(const std::filesystem::path& host);
+    // Until every folder given has been read.
+    void WaitUntilRead();
+
+private:
+    struct Shared;
+    std::unique_ptr<Shared> shared_;
+};
+
+}  // namespace vornel::platform
