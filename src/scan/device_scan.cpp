@@ -346,7 +346,7 @@ void DeviceScan::Pending::FileSteps() {
     ScanContext& ctx = scan_.ctx_;
     // 21.
     if (scan_.locator_->p_GetInfInstallFiles(r, keyValues)) {
-        p_GetDriverVersion(ctx, r, keyDates);
+        p_GetDriverVersion(ctx, r, keyDates, versions);
     } else if (guid == kUnknownClassGuid || r.IsBadUSBEnumeration || !r.IsDriverInstalled) {
         r.DriverAddendum = "This device is not functioning.";
     } else {
@@ -401,6 +401,8 @@ void DeviceScan::FinishInstance(Pending& p) {
     LogCapture::Replay(p.logKey);
     LogCapture::Replay(p.Log());
     if (p.fileStepsFailed) return;
+    // The file versions: left to this thread, which otherwise waits for the file thread.
+    FinishDriverVersion(ctx_.fileVersions, p.r, p.keyDates, p.versions);
     LogCapture::Replay(p.logC);
     if (!p.laterStepsRead) return;
     DriverRecord& r = p.r;

@@ -79,6 +79,7 @@ private:
         std::string driverValue;
         inf::DriverKeyValues keyValues;
         DriverKeyDates keyDates;
+        DeferredVersions versions;  // read on the scan's thread when the record is finished
         bool kept = false;  // passed the registry steps' tests: has file steps and a record
         bool fileStepsFailed = false;
         bool laterStepsRead = false;

@@ -75,8 +75,32 @@ bool p_IsNewerVersion(std::string_view current, std::string_view candidate) {
 
 namespace {
 
+// Rule 4 over files already found: the highest version among them.
+void HighestFileVersion(std::unordered_map<std::string, std::string>& versions, DriverRecord& r,
+                        const std::vector<std::filesystem::path>& hosts) {
+    std::string best;
+    for (const auto& host : hosts) {
+        auto [cached, fresh] = versions.try_emplace(host.string());
+        if (fresh) cached->second = platform::PeFileVersion(host);
+        const std::string& v = cached->second;
+        if (v.empty()) continue;
+        if (best.empty() || p_IsNewerVersion(best, v)) best = v;
+    }
+    if (!best.empty()) {
+        r.Version = best;
+        r.Versioning2 = versioning::kInstallFiles;
+    }
+}
+
+// Rule 7: the driver key's version.
+void KeyVersion(DriverRecord& r, const DriverKeyDates& keyDates) {
+    if (!r.Version.empty()) return;
+    r.Version = text::Trim(keyDates.version);
+    if (!r.Version.empty()) r.Versioning2 = versioning::kRegistry;
+}
+
 template <class KeyDates>
-void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates) {
+void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates, DeferredVersions* later) {
     GuardedRun(kModule, "p_GetDriverVersion", [&] {
         const auto inf = HostPath(ctx, r.InfFile);
 
@@ -117,20 +141,16 @@ void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates) {
 
         // 4: the highest file version among the install files. A file without a version
         // resource has nothing to offer and is passed over.
+        // Left for later when asked: the files' hosts only, found through the view.
         if (r.Version.empty()) {
-            std::string best;
-            for (const auto& f : files) {
-                const auto host = HostPath(ctx, f);
-                if (!host) continue;
-                auto [cached, fresh] = ctx.fileVersions.try_emplace(host->string());
-                if (fresh) cached->second = platform::PeFileVersion(*host);
-                const std::string& v = cached->second;
-                if (v.empty()) continue;
-                if (best.empty() || p_IsNewerVersion(best, v)) best = v;
-            }
-            if (!best.empty()) {
-                r.Version = best;
-                r.Versioning2 = versioning::kInstallFiles;
+            std::vector<std::filesystem::path> hosts;
+            for (const auto& f : files)
+                if (auto host = HostPath(ctx, f)) hosts.push_back(std::move(*host));
+            if (later) {
+                later->wanted = true;
+                later->files = std::move(hosts);
+            } else {
+                HighestFileVersion(ctx.fileVersions, r, hosts);
             }
         }
 
@@ -146,10 +166,7 @@ void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates) {
             r.FileDate = DatePart(text::Trim(keyDates().date));
             if (!r.FileDate.empty()) r.Versioning1 = versioning::kRegistry;
         }
-        if (r.Version.empty()) {
-            r.Version = text::Trim(keyDates().version);
-            if (!r.Version.empty()) r.Versioning2 = versioning::kRegistry;
-        }
+        if (!later) KeyVersion(r, keyDates());
     });
 }
 
@@ -163,14 +180,32 @@ DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const DriverRecord& r) {
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r) {
     // The key is read only when the files leave a field empty.
     std::optional<DriverKeyDates> keyDates;
-    GetDriverVersion(ctx, r, [&]() -> const DriverKeyDates& {
-        if (!keyDates) keyDates = ReadDriverKeyDates(ctx, r);
-        return *keyDates;
-    });
+    GetDriverVersion(
+        ctx, r,
+        [&]() -> const DriverKeyDates& {
+            if (!keyDates) keyDates = ReadDriverKeyDates(ctx, r);
+            return *keyDates;
+        },
+        nullptr);
 }
 
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r, const DriverKeyDates& keyDates) {
-    GetDriverVersion(ctx, r, [&]() -> const DriverKeyDates& { return keyDates; });
+    GetDriverVersion(ctx, r, [&]() -> const DriverKeyDates& { return keyDates; }, nullptr);
+}
+
+void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r, const DriverKeyDates& keyDates,
+                        DeferredVersions& later) {
+    later = {};
+    GetDriverVersion(ctx, r, [&]() -> const DriverKeyDates& { return keyDates; }, &later);
+}
+
+void FinishDriverVersion(std::unordered_map<std::string, std::string>& versions, DriverRecord& r,
+                         const DriverKeyDates& keyDates, const DeferredVersions& later) {
+    if (!later.wanted) return;
+    GuardedRun(kModule, "p_GetDriverVersion", [&] {
+        HighestFileVersion(versions, r, later.files);
+        KeyVersion(r, keyDates);
+    });
 }
 
 

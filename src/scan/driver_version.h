@@ -2,8 +2,11 @@
 // The driver's version and date, and where each came from, and the block of registry facts
 // the details view shows for a device. Both work on the scan's working record after the INF
 // step has set InfFile, InfSection, InfSectionExt and InfInstallFiles.
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "scan/driver_record.h"
 #include "scan/scan_context.h"
@@ -33,6 +36,20 @@ struct DriverKeyDates {
 DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const DriverRecord& record);
 // p_GetDriverVersion with those values already read: touches no registry.
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record, const DriverKeyDates& keyDates);
+
+// The rule of the highest file version, and the driver key's version after it, left for
+// later: the install files' host paths, in order, when Version was still empty at that rule.
+// The files' version resources can then be read on another thread than the one the
+// installation view belongs to.
+struct DeferredVersions {
+    bool wanted = false;
+    std::vector<std::filesystem::path> files;
+};
+void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record, const DriverKeyDates& keyDates,
+                        DeferredVersions& later);
+// Applies the rules left for later. `versions` caches the text by host path.
+void FinishDriverVersion(std::unordered_map<std::string, std::string>& versions, DriverRecord& record,
+                         const DriverKeyDates& keyDates, const DeferredVersions& later);
 
 // True when candidate is a newer version than current (components as numbers).
 bool p_IsNewerVersion(std::string_view current, std::string_view candidate);

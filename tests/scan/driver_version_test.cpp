@@ -80,6 +80,18 @@ protected:
         DriverRecord r = record_;
         profiles_.StartScan();  // an INF rewritten by the test is read again
         p_GetDriverVersion(ctx, r);
+        // A scan leaves the file versions to its own thread: the answer must be the same.
+        DriverRecord split = record_;
+        DeferredVersions later;
+        const DriverKeyDates keyDates = ReadDriverKeyDates(ctx, split);
+        p_GetDriverVersion(ctx, split, keyDates, later);
+        std::unordered_map<std::string, std::string> versions;
+        FinishDriverVersion(versions, split, keyDates, later);
+        EXPECT_EQ(split.Version, r.Version);
+        EXPECT_EQ(split.Versioning2, r.Versioning2);
+        EXPECT_EQ(split.FileDate, r.FileDate);
+        EXPECT_EQ(split.Versioning1, r.Versioning1);
+        EXPECT_EQ(split.DriverDateDerivedFile, r.DriverDateDerivedFile);
         return r;
     }
 
