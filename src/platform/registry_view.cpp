@@ -111,11 +111,9 @@ RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
 }
 
 RegistryView::KeyRef RegistryView::OpenBelowParent(std::string_view fullPath) const {
-    size_t depth = 0;
-    for (auto part : SplitKeyPath(fullPath)) {
-        (void)part;
-        ++depth;
-    }
+    size_t depth = 0;  // the path's components, as SplitKeyPath counts them
+    for (size_t i = 0; i < fullPath.size(); ++i)
+        if (fullPath[i] != '\\' && (i == 0 || fullPath[i - 1] == '\\')) ++depth;
     // Below every mount point, and below the root aliases and CurrentControlSet (the
     // first three components), each store's key is a child of its key of the parent.
     if (depth < 4 || depth <= deepestMount_) return nullptr;

@@ -154,7 +154,10 @@ RegData cReg::cP_GetRegValue(uint32_t hive, std::string_view key, std::string_vi
             info = {true, true, 0};
             return result;
         }
-        RegValue v;
+        RegValue& v = value_;
+        v.name.clear();
+        v.type = platform::kRegNone;
+        v.data.clear();
         const bool found = view_.FindValue(*k, value, v);
         // Size as the registry's ANSI interface reports it: text in characters.
         size_t size = v.data.size();

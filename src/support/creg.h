@@ -108,6 +108,7 @@ private:
     long OpenKey(uint32_t hive, std::string_view key, uint32_t access, platform::RegistryView::KeyRef& out) const;
     platform::RegistryView& view_;
     mutable std::string path_;  // scratch for the full path of OpenKey
+    platform::RegValue value_;  // scratch for cP_GetRegValue: its data keeps its capacity
     std::map<std::string, std::string> env_;  // upper-cased names
 };
 
