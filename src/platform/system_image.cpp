@@ -307,6 +307,19 @@ std::optional<fs::path> SystemImage::Resolve(std::string_view windowsPath) const
     return hit ? std::optional(impl_->HostPath(*hit)) : std::nullopt;
 }
 
+std::optional<std::string> SystemImage::ResolveText(std::string_view windowsPath) const {
+    const auto hit = impl_->Lookup(windowsPath);
+    if (!hit) return std::nullopt;
+    if (!hit->parent) return impl_->root.native();
+    const std::string& folder = hit->parent->host.native();
+    std::string text;
+    text.reserve(folder.size() + 1 + hit->node->name.size());
+    text.append(folder);
+    if (text.empty() || text.back() != '/') text += '/';
+    text.append(hit->node->name);
+    return text;
+}
+
 bool SystemImage::Exists(std::string_view windowsPath) const {
     return impl_->Lookup(windowsPath).has_value();
 }

@@ -72,6 +72,8 @@ public:
     // The host path of a file or folder of the installation; nullopt when it is not there
     // (the last-error code then says 2 file, 3 path not found, or 123 invalid name).
     std::optional<std::filesystem::path> Resolve(std::string_view windowsPath) const;
+    // The same as text, built without a path object: for the many lookups of a scan.
+    std::optional<std::string> ResolveText(std::string_view windowsPath) const;
     bool Exists(std::string_view windowsPath) const;
     bool IsFile(std::string_view windowsPath) const;
     bool IsFolder(std::string_view windowsPath) const;

@@ -23,17 +23,22 @@ std::optional<std::filesystem::path> HostPath(const ScanContext& ctx, const std:
 }
 
 // The modification date of a file of the installation; nullopt when it cannot be read.
-std::optional<CivilDate> FileDateOf(const ScanContext& ctx, const std::string& windowsPath) {
+std::optional<CivilDate> FileDateOf(const ScanContext& ctx, std::string_view windowsPath) {
     if (!ctx.image || windowsPath.empty()) return std::nullopt;
     const auto facts = ctx.image->Stat(windowsPath);
     if (!facts || facts->folder) return std::nullopt;
     return DateOfTime(facts->modified);
 }
 
-std::vector<std::string> InstallFiles(const DriverRecord& r) {
-    std::vector<std::string> files;
-    for (auto& f : text::Split(r.InfInstallFiles, "|"))
-        if (!f.empty()) files.push_back(std::move(f));
+// The install files, as views into the record's list.
+std::vector<std::string_view> InstallFiles(const DriverRecord& r) {
+    std::vector<std::string_view> files;
+    const std::string_view list = r.InfInstallFiles;
+    for (size_t start = 0; start <= list.size();) {
+        const size_t bar = std::min(list.find('|', start), list.size());
+        if (bar > start) files.push_back(list.substr(start, bar - start));
+        start = bar + 1;
+    }
     return files;
 }
 
@@ -77,11 +82,11 @@ namespace {
 
 // Rule 4 over files already found: the highest version among them.
 void HighestFileVersion(std::unordered_map<std::string, std::string>& versions, DriverRecord& r,
-                        const std::vector<std::filesystem::path>& hosts) {
+                        const std::vector<std::string>& hosts) {
     std::string best;
     for (const auto& host : hosts) {
-        auto [cached, fresh] = versions.try_emplace(host.string());
-        if (fresh) cached->second = platform::PeFileVersion(host);
+        auto [cached, fresh] = versions.try_emplace(host);
+        if (fresh) cached->second = platform::PeFileVersion(std::filesystem::path(host));
         const std::string& v = cached->second;
         if (v.empty()) continue;
         if (best.empty() || p_IsNewerVersion(best, v)) best = v;
@@ -120,7 +125,7 @@ void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates, De
 
         // 3: the newest modification date of the install files. The first file readable
         // is the first choice; only a later file names itself as the source.
-        const std::vector<std::string> files = InstallFiles(r);
+        const std::vector<std::string_view> files = InstallFiles(r);
         if (r.FileDate.empty()) {
             std::optional<CivilDate> best;
             for (const auto& f : files) {
@@ -143,9 +148,10 @@ void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates, De
         // resource has nothing to offer and is passed over.
         // Left for later when asked: the files' hosts only, found through the view.
         if (r.Version.empty()) {
-            std::vector<std::filesystem::path> hosts;
-            for (const auto& f : files)
-                if (auto host = HostPath(ctx, f)) hosts.push_back(std::move(*host));
+            std::vector<std::string> hosts;
+            if (ctx.image)
+                for (const auto& f : files)
+                    if (auto host = ctx.image->ResolveText(f)) hosts.push_back(std::move(*host));
             if (later) {
                 later->wanted = true;
                 later->files = std::move(hosts);

@@ -43,7 +43,7 @@ void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record, const DriverKeyD
 // installation view belongs to.
 struct DeferredVersions {
     bool wanted = false;
-    std::vector<std::filesystem::path> files;
+    std::vector<std::string> files;
 };
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record, const DriverKeyDates& keyDates,
                         DeferredVersions& later);

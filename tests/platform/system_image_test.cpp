@@ -178,8 +178,11 @@ TEST_F(SystemImageTest, FoldersReadAheadAreTheListingsAskedFor) {
     SystemImage early(Root());
     early.ReadAhead({"system32\\drivers", "inf", "alias"});
     for (const char* p : {"C:\\windows\\alias\\oem3.inf", "C:\\windows\\system32\\drivers\\foo.sys",
-                          "C:\\windows\\inf\\OEM10.INF", "C:\\windows\\inf\\none.inf"})
+                          "C:\\windows\\inf\\OEM10.INF", "C:\\windows\\inf\\none.inf"}) {
         EXPECT_EQ(early.Resolve(p), plain.Resolve(p)) << p;
+        const auto path = plain.Resolve(p);
+        EXPECT_EQ(early.ResolveText(p), path ? std::optional(path->string()) : std::nullopt) << p;
+    }
     EXPECT_EQ(early.List("C:\\windows\\inf", "*.inf")->size(), 2u);
     EXPECT_EQ(early.ListingCount(), plain.ListingCount());
 }
