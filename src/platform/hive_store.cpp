@@ -140,9 +140,12 @@ struct HiveStore::Impl {
         if (auto it = kidLists.find(key); it != kidLists.end()) {
             n.kids.assign(it->second.begin(), it->second.end());
         } else if (hive_node_h* kids = hivex_node_children(h, key)) {
-            for (size_t i = 0; kids[i]; ++i) n.kids.push_back(kids[i]);
+            size_t count = 0;
+            while (kids[count]) ++count;
+            n.kids.assign(kids, kids + count);
             std::free(kids);
         }
+        n.kidNames.reserve(n.kids.size());
         for (hive_node_h k : n.kids) n.kidNames.push_back(Name(k, false));
         n.byName.resize(n.kids.size());
         for (uint32_t i = 0; i < n.byName.size(); ++i) n.byName[i] = i;
@@ -158,9 +161,12 @@ struct HiveStore::Impl {
         if (auto it = valueLists.find(key); it != valueLists.end()) {
             n.values.assign(it->second.begin(), it->second.end());
         } else if (hive_value_h* values = hivex_node_values(h, key)) {
-            for (size_t i = 0; values[i]; ++i) n.values.push_back(values[i]);
+            size_t count = 0;
+            while (values[count]) ++count;
+            n.values.assign(values, values + count);
             std::free(values);
         }
+        n.valueNames.reserve(n.values.size());
         for (hive_value_h v : n.values) n.valueNames.push_back(Name(v, true));
         return n;
     }

@@ -57,10 +57,6 @@ std::string DriverVer(ScanContext& ctx, const std::optional<std::filesystem::pat
     return ctx.profiles.GetInfString(section, "DriverVer", "0", *inf, kDriverVerBuffer);
 }
 
-std::string AfterSemicolon(std::string s) {
-    const size_t at = s.find(';');
-    return at == std::string::npos ? s : s.substr(at + 1);
-}
 }  // namespace
 
 void SplitDriverVer(std::string_view driverVer, std::string& date, std::string& version) {
@@ -225,26 +221,35 @@ std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
                                                         "OEM URL",            "Previous Names", "Provider"};
         const bool vista = ctx.info.VistaFamily();
         std::string out;
+        // Twenty-three values for every device: one buffer serves them all.
+        std::string v;
         auto item = [&](const std::string& key, const std::string_view name) {
             if (name == "DeviceID") {
-                out += "DeviceID: " + r.MatchingDeviceId + "|";
+                out.append("DeviceID: ").append(r.MatchingDeviceId).append("|");
                 return;
             }
             if (key.empty()) return;
             RegReadInfo info;
             const RegData d = ctx.reg.cP_GetRegValue(hkey::kLocalMachine, key, name, info);
             if (info.bNoData || info.bValNoExist) return;
-            std::string v;
-            for (char c : d.ToText())
+            const std::string whole = d.kind == RegData::Kind::kText ? std::string() : d.ToText();
+            v.clear();
+            for (char c : d.kind == RegData::Kind::kText ? std::string_view(d.text) : std::string_view(whole))
                 if (c != '\x10' && c != '\x14') v += c;
-            if (vista && (name == "Mfg" || name == "DeviceDesc")) v = AfterSemicolon(std::move(v));
+            std::string_view shown = v;
+            if (vista && (name == "Mfg" || name == "DeviceDesc"))
+                if (const size_t at = shown.find(';'); at != std::string_view::npos) shown.remove_prefix(at + 1);
+            out.append(name).append(": ");
             if (name == "HardwareID" || name == "CompatibleIDs") {
-                if (!v.empty() && v.back() == '\0') v.pop_back();
-                v = text::ReplaceAll(v, std::string_view("\0", 1), "\r\n");
-            } else if (const size_t nul = v.find('\0'); nul != std::string::npos) {
-                v.erase(nul);
+                if (!shown.empty() && shown.back() == '\0') shown.remove_suffix(1);
+                for (char c : shown) {
+                    if (c == '\0') out.append("\r\n");
+                    else out += c;
+                }
+            } else {
+                out.append(shown.substr(0, shown.find('\0')));
             }
-            out += std::string(name) + ": " + v + "|";
+            out += '|';
         };
         for (const char* name : kInstanceValues) item(r.DeviceInstanceId, name);
         for (const char* name : kDriverValues) item(r.RegDriverInstance, name);
