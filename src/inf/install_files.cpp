@@ -177,7 +177,7 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r, const DriverKeyVa
         if (values.infSection) r.InfSection = section;
         if (values.infSectionExt) r.InfSectionExt = *values.infSectionExt;
         r.InfFile = full;
-        const auto host = ctx_.image->Resolve(full);
+        const fs::path* host = ctx_.image->ResolveRef(full);
         if (!host) return false;
 
         // The first method that names files of its own: every list also holds the common

@@ -31,6 +31,8 @@ struct FolderEntry {
     bool statted = false;
     uint64_t size = 0;
     std::time_t modified = 0;
+    // Its host path, once asked for as a path object: kept for the life of the view.
+    std::unique_ptr<std::filesystem::path> host;
 };
 
 struct FolderListing {

@@ -303,8 +303,18 @@ std::string SystemImage::Expand(std::string_view text) const {
 }
 
 std::optional<fs::path> SystemImage::Resolve(std::string_view windowsPath) const {
+    const fs::path* host = ResolveRef(windowsPath);
+    return host ? std::optional(*host) : std::nullopt;
+}
+
+const fs::path* SystemImage::ResolveRef(std::string_view windowsPath) const {
     const auto hit = impl_->Lookup(windowsPath);
-    return hit ? std::optional(impl_->HostPath(*hit)) : std::nullopt;
+    if (!hit) return nullptr;
+    if (!hit->parent) return &impl_->root;
+    // Listings never change once read, so the entry, and the path it keeps, stay put.
+    Node& n = *hit->node;
+    if (!n.host) n.host = std::make_unique<fs::path>(impl_->HostPath(*hit));
+    return n.host.get();
 }
 
 std::optional<std::string> SystemImage::ResolveText(std::string_view windowsPath) const {

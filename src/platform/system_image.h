@@ -74,6 +74,9 @@ public:
     std::optional<std::filesystem::path> Resolve(std::string_view windowsPath) const;
     // The same as text, built without a path object: for the many lookups of a scan.
     std::optional<std::string> ResolveText(std::string_view windowsPath) const;
+    // The same without a copy: the path stays valid for the life of the view. Null when
+    // the file is not there.
+    const std::filesystem::path* ResolveRef(std::string_view windowsPath) const;
     bool Exists(std::string_view windowsPath) const;
     bool IsFile(std::string_view windowsPath) const;
     bool IsFolder(std::string_view windowsPath) const;

@@ -353,8 +353,8 @@ void DeviceScan::Pending::FileSteps() {
         r.DriverAddendum = "WARNING: This driver cannot be saved. The INF file can not be located: " + r.InfFile;
     }
     // 22-23.
-    std::optional<std::filesystem::path> infHost;
-    if (!r.InfFile.empty() && ctx.image) infHost = ctx.image->Resolve(r.InfFile);
+    const std::filesystem::path* infHost = nullptr;
+    if (!r.InfFile.empty() && ctx.image) infHost = ctx.image->ResolveRef(r.InfFile);
     if (infHost) {
         const std::string sig = text::Cp1252ToUtf8(ctx.profiles.GetInfString("Version", "Signature", "0", *infHost, 256));
         if (sig.size() > 1) r.InfSig = sig;

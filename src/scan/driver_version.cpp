@@ -17,11 +17,6 @@ constexpr const char* kModule = "mDrivers";
 // The profile reader's buffer for a DriverVer answer, in characters.
 constexpr uint32_t kDriverVerBuffer = 32;
 
-std::optional<std::filesystem::path> HostPath(const ScanContext& ctx, const std::string& windowsPath) {
-    if (!ctx.image || windowsPath.empty()) return std::nullopt;
-    return ctx.image->Resolve(windowsPath);
-}
-
 // The modification date of a file of the installation; nullopt when it cannot be read.
 std::optional<CivilDate> FileDateOf(const ScanContext& ctx, std::string_view windowsPath) {
     if (!ctx.image || windowsPath.empty()) return std::nullopt;
@@ -52,7 +47,7 @@ std::string RegText(ScanContext& ctx, const std::string& key, const char* value)
 
 // DriverVer of one section, the buffer rules of the profile functions applied; the
 // default "0" when the INF or the entry is not there.
-std::string DriverVer(ScanContext& ctx, const std::optional<std::filesystem::path>& inf, std::string_view section) {
+std::string DriverVer(ScanContext& ctx, const std::filesystem::path* inf, std::string_view section) {
     if (!inf) return "0";
     return ctx.profiles.GetInfString(section, "DriverVer", "0", *inf, kDriverVerBuffer);
 }
@@ -103,7 +98,7 @@ void KeyVersion(DriverRecord& r, const DriverKeyDates& keyDates) {
 template <class KeyDates>
 void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates, DeferredVersions* later) {
     GuardedRun(kModule, "p_GetDriverVersion", [&] {
-        const auto inf = HostPath(ctx, r.InfFile);
+        const std::filesystem::path* inf = ctx.image && !r.InfFile.empty() ? ctx.image->ResolveRef(r.InfFile) : nullptr;
 
         // 1, 2: DriverVer of the install section, else of [Version]. An answer shorter than
         // three characters (the default "0") counts as absent.
@@ -209,7 +204,6 @@ void FinishDriverVersion(std::unordered_map<std::string, std::string>& versions,
         KeyVersion(r, keyDates);
     });
 }
-
 
 std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
     return Guarded(kModule, "p_GetUserFriendlyData", std::string(), [&] {
