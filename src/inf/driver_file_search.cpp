@@ -190,22 +190,65 @@ void ForEachEntry(std::string_view list, F&& f) {
 }
 }  // namespace
 
+namespace {
+thread_local std::string t_folded;  // the entry being looked up, folded
+}  // namespace
+
+bool UniqueListAppender::Seen(std::string_view folded, uint64_t hash) const {
+    if (slots_.empty()) return false;
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask; slots_[i].used; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.hash == hash && std::string_view(folded_).substr(slot.at, slot.size) == folded) return true;
+    }
+    return false;
+}
+
+void UniqueListAppender::Remember(std::string_view folded, uint64_t hash) {
+    if (Seen(folded, hash)) return;
+    if ((used_ + 1) * 2 > slots_.size()) {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(std::max<size_t>(16, old.size() * 2), Slot{});
+        const size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (!slot.used) continue;
+            size_t i = slot.hash & mask;
+            while (slots_[i].used) i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+    const size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (slots_[i].used) i = (i + 1) & mask;
+    slots_[i] = {hash, static_cast<uint32_t>(folded_.size()), static_cast<uint32_t>(folded.size()), true};
+    folded_.append(folded);
+    ++used_;
+}
+
+void UniqueListAppender::RememberEach(std::string_view entries) {
+    ForEachEntry(entries, [&](std::string_view entry) {
+        FoldNameCaseInto(entry, t_folded);
+        Remember(t_folded, std::hash<std::string_view>{}(t_folded));
+    });
+}
+
 void UniqueListAppender::Add(std::string_view item) {
     if (item.empty()) return;
     if (!built_) {
-        ForEachEntry(list_, [&](std::string_view entry) { seen_.insert(FoldNameCase(entry)); });
+        RememberEach(list_);
         built_ = true;
     }
-    std::string key = FoldNameCase(item);
+    FoldNameCaseInto(item, t_folded);
+    const uint64_t hash = std::hash<std::string_view>{}(t_folded);
     if (!list_.empty()) {
-        if (seen_.count(key) != 0) return;
+        if (Seen(t_folded, hash)) return;
         if (list_.back() != '|') list_ += '|';
     }
     list_ += item;
     if (item.find('|') == std::string_view::npos)
-        seen_.insert(std::move(key));
+        Remember(t_folded, hash);
     else
-        ForEachEntry(item, [&](std::string_view piece) { seen_.insert(FoldNameCase(piece)); });
+        RememberEach(item);
 }
 
 // Folded file name -> the first of a run of folders holding a file of that name. Open

@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "scan/driver_record.h"
@@ -45,8 +44,22 @@ public:
     void Add(std::string_view item);
 
 private:
+    // The folded entries, gathered on first use, one after another in one buffer, and
+    // found through an open-addressing table: a record's lists cost a few allocations,
+    // not two for every entry.
+    struct Slot {
+        uint64_t hash = 0;
+        uint32_t at = 0, size = 0;
+        bool used = false;
+    };
+    bool Seen(std::string_view folded, uint64_t hash) const;
+    void Remember(std::string_view folded, uint64_t hash);
+    void RememberEach(std::string_view entries);
+
     std::string& list_;
-    std::unordered_set<std::string> seen_;  // folded entries, gathered on first use
+    std::string folded_;
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
     bool built_ = false;
 };
 

@@ -35,11 +35,20 @@ bool IsAscii(std::string_view s) {
 }  // namespace
 
 std::string FoldNameCase(std::string_view utf8) {
-    if (IsAscii(utf8) || !text::IsValidUtf8(utf8)) return text::UpperAscii(utf8);
     std::string out;
+    FoldNameCaseInto(utf8, out);
+    return out;
+}
+
+void FoldNameCaseInto(std::string_view utf8, std::string& out) {
+    out.clear();
+    if (IsAscii(utf8) || !text::IsValidUtf8(utf8)) {
+        out.assign(utf8);
+        for (char& c : out) c = text::ToUpperAscii(c);
+        return;
+    }
     out.reserve(utf8.size());
     for (char32_t c : text::DecodeUtf8(utf8)) text::AppendUtf8(out, UpperCodePoint(c));
-    return out;
 }
 
 std::string p_CleanFileName(std::string_view line, int method) {

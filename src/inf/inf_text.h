@@ -38,6 +38,8 @@ std::string mP_AppendToList(std::string_view item, std::string_view list,
 // Upper case for comparing names without regard to case (UTF-8 in, UTF-8 out): ASCII, the
 // Latin-1 and Latin Extended-A letters, Greek and Cyrillic.
 std::string FoldNameCase(std::string_view utf8);
+// The same into `out` (replacing what it held), whose buffer is reused.
+void FoldNameCaseInto(std::string_view utf8, std::string& out);
 
 // A list built by repeated mP_AppendToList(item, list, separator, true, 1), in time linear
 // in its length. `ansi` selects the text the items are in: Windows-1252 or UTF-8.

@@ -1,5 +1,9 @@
 // The probe table: row order, the driver backups, the INF's CoreFilePath folder, names that
 // try to leave the installation, and folders whose names fold alike on a case-sensitive host.
+#include <random>
+
+#include "inf/driver_file_search.h"
+#include "inf/inf_text.h"
 #include "installation_fixture.h"
 
 namespace vornel::test {
@@ -118,6 +122,33 @@ TEST_P(DriverFileSearchTest, NamesFoldingAlikeAndFoldersNamedLikeFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Locator, DriverFileSearchTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "ForScan" : "OneCall"; });
+
+}  // namespace
+}  // namespace vornel::test
+
+namespace vornel::test {
+namespace {
+
+TEST(UniqueListAppender, AddsAsTheListFunctionDoesWhateverTheItems) {
+    // Items that fold alike in ASCII, Latin-1 and Greek, items holding the separator, empty
+    // items, and lists that start with entries (duplicates and empty ones among them).
+    const std::vector<std::string> pool = {"a.sys", "A.SYS", "b.dll", "café.inf", "CAFÉ.INF", "σ.sys", "Σ.SYS",
+                                           "x|a.sys", "y|z", "", "long\\path\\to\\driver_file_name.sys",
+                                           "LONG\\PATH\\TO\\DRIVER_FILE_NAME.SYS", "c.cat"};
+    std::mt19937 random(7);
+    for (const std::string start : {"", "a.sys", "b.dll||A.SYS|", "|"}) {
+        for (int round = 0; round < 40; ++round) {
+            std::string fast = start, slow = start;
+            inf::UniqueListAppender appender(fast);
+            for (int i = 0; i < 60; ++i) {
+                const std::string& item = pool[random() % pool.size()];
+                appender.Add(item);
+                slow = inf::mP_AppendToList(item, slow, "|", true, 1);
+                ASSERT_EQ(fast, slow) << "start '" << start << "', item '" << item << "'";
+            }
+        }
+    }
+}
 
 }  // namespace
 }  // namespace vornel::test
