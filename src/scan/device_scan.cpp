@@ -347,6 +347,12 @@ void DeviceScan::Pending::FileSteps() {
     // 21.
     if (scan_.locator_->p_GetInfInstallFiles(r, keyValues)) {
         p_GetDriverVersion(ctx, r, keyDates, versions);
+        // The versions are left to the scan's thread only while this thread is behind it:
+        // the two share the work as their loads go.
+        if (!scan_.stage_ || scan_.stage_->Backlog() < kReadVersionsHereBelow) {
+            FinishDriverVersion(scan_.fileThreadVersions_, r, keyDates, versions);
+            versions = {};
+        }
     } else if (guid == kUnknownClassGuid || r.IsBadUSBEnumeration || !r.IsDriverInstalled) {
         r.DriverAddendum = "This device is not functioning.";
     } else {
@@ -401,7 +407,7 @@ void DeviceScan::FinishInstance(Pending& p) {
     LogCapture::Replay(p.logKey);
     LogCapture::Replay(p.Log());
     if (p.fileStepsFailed) return;
-    // The file versions: left to this thread, which otherwise waits for the file thread.
+    // The file versions the file thread left to this thread.
     FinishDriverVersion(ctx_.fileVersions, p.r, p.keyDates, p.versions);
     LogCapture::Replay(p.logC);
     if (!p.laterStepsRead) return;

@@ -79,7 +79,7 @@ private:
         std::string driverValue;
         inf::DriverKeyValues keyValues;
         DriverKeyDates keyDates;
-        DeferredVersions versions;  // read on the scan's thread when the record is finished
+        DeferredVersions versions;  // left to the scan's thread when the file thread was behind
         bool kept = false;  // passed the registry steps' tests: has file steps and a record
         bool fileStepsFailed = false;
         bool laterStepsRead = false;
@@ -91,6 +91,10 @@ private:
     };
     // Instances handed to the file thread before the oldest are finished.
     static constexpr size_t kInFlight = 64;
+    // The file thread reads the install files' versions itself while fewer instances than
+    // this wait for it (the scan's thread is then the slower), else leaves them to the
+    // scan's thread.
+    static constexpr size_t kReadVersionsHereBelow = 16;
 
     void Walk();
     void WalkTree();
@@ -123,6 +127,8 @@ private:
     // are worked out once and reused for every device.
     std::unique_ptr<inf::InstallFileLocator> locator_;
     bool compareFileRemoved_ = false;
+    // File versions by host path read by the file steps; ctx_.fileVersions serves this thread.
+    std::unordered_map<std::string, std::string> fileThreadVersions_;
     FileStage* stage_ = nullptr;  // during the walk, unless options_.fileThread is off
     std::deque<std::unique_ptr<Pending>> pending_;
 };

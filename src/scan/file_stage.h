@@ -46,6 +46,11 @@ public:
     void Submit(FileJob& job);
     // Until the job has run; afterwards its results may be read on this thread.
     void Wait(FileJob& job);
+    // Jobs handed over and not yet begun; meant for the stage's own thread, as a measure of
+    // how far it is behind.
+    size_t Backlog() const {
+        return submitted_.load(std::memory_order_relaxed) - taken_.load(std::memory_order_relaxed) - 1;
+    }
     // Runs the job on the calling thread, as the stage would.
     static void RunHere(FileJob& job);
 
