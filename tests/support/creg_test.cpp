@@ -201,6 +201,12 @@ TEST(CRegSettings, WritesCreateKeysAndPersistPrivately) {
     EXPECT_TRUE(existed);
     EXPECT_EQ(reg.cP_CreateRegNode(hkey::kCurrentUser, key + "\\New", h, existed), 0);
     EXPECT_FALSE(existed);
+    // A key read while it is missing is found as soon as a write creates it.
+    const std::string later = key + "\\Later";
+    EXPECT_EQ(reg.GetText(hkey::kCurrentUser, later, "v"), "");
+    long err = 0;
+    EXPECT_FALSE(reg.cP_WriteRegValue(hkey::kCurrentUser, later, "v", RegData::Text("now"), regaccess::kWrite, true, 0, err));
+    EXPECT_EQ(reg.GetText(hkey::kCurrentUser, later, "v"), "now");
 }
 
 TEST(CRegSettings, AnUnreadableSettingsFileIsNeverOverwritten) {
