@@ -188,9 +188,6 @@ void ForEachEntry(std::string_view list, F&& f) {
         start = bar + 1;
     }
 }
-}  // namespace
-
-namespace {
 thread_local std::string t_folded;  // the entry being looked up, folded
 }  // namespace
 
@@ -206,21 +203,19 @@ bool UniqueListAppender::Seen(std::string_view folded, uint64_t hash) const {
 
 void UniqueListAppender::Remember(std::string_view folded, uint64_t hash) {
     if (Seen(folded, hash)) return;
+    auto place = [this](const Slot& slot) {
+        const size_t mask = slots_.size() - 1;
+        size_t i = slot.hash & mask;
+        while (slots_[i].used) i = (i + 1) & mask;
+        slots_[i] = slot;
+    };
     if ((used_ + 1) * 2 > slots_.size()) {
         std::vector<Slot> old = std::move(slots_);
         slots_.assign(std::max<size_t>(16, old.size() * 2), Slot{});
-        const size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
-            if (!slot.used) continue;
-            size_t i = slot.hash & mask;
-            while (slots_[i].used) i = (i + 1) & mask;
-            slots_[i] = slot;
-        }
+        for (const Slot& slot : old)
+            if (slot.used) place(slot);
     }
-    const size_t mask = slots_.size() - 1;
-    size_t i = hash & mask;
-    while (slots_[i].used) i = (i + 1) & mask;
-    slots_[i] = {hash, static_cast<uint32_t>(folded_.size()), static_cast<uint32_t>(folded.size()), true};
+    place({hash, static_cast<uint32_t>(folded_.size()), static_cast<uint32_t>(folded.size()), true});
     folded_.append(folded);
     ++used_;
 }
