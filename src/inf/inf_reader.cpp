@@ -208,7 +208,7 @@ void InfReader::SourceDisksFiles(const fs::path& inf, FileList& list) {
     AddSectionFiles(inf, "SourceDisksFiles", kParseSourceDisksFiles, list);
 }
 
-void InfReader::WholeFileFiles(const fs::path& inf, const std::string& text, FileList& list) {
+void InfReader::WholeFileFiles(const fs::path& inf, std::string_view text, FileList& list) {
     if (text.empty()) return;
     std::vector<std::string> sections;
     std::unordered_set<std::string> seenSections;
@@ -309,7 +309,7 @@ InfScrape InfReader::Scrape(int method, const fs::path& inf, std::string_view in
                 FailFile(kErrFileAccess, "Path/File access error: the file is too large",
                          win::kInvalidData);
         }
-        const std::string& text = open.file->Text();
+        const std::string_view text = open.file->Text();
         if (text.empty()) FailFile(kErrFileEmpty, "File is empty", win::kNoData);
         if (open.file->HasNul())
             FailFile(kErrFileAccess, "Path/File access error: not a text file",

@@ -67,7 +67,7 @@ private:
     void InstallSectionFiles(const std::filesystem::path& inf, std::string_view section,
                              FileList& list, InfScrape& out);
     void SourceDisksFiles(const std::filesystem::path& inf, FileList& list);
-    void WholeFileFiles(const std::filesystem::path& inf, const std::string& text,
+    void WholeFileFiles(const std::filesystem::path& inf, std::string_view text,
                         FileList& list);
     void CommonTail(const std::filesystem::path& inf,
                     const std::shared_ptr<const platform::ProfileFile>& file, FileList& list);

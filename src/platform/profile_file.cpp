@@ -34,14 +34,14 @@ const char* FindLineBreak(const char* p, const char* end) {
 }
 // UTF-16LE to Windows-1252 as WideCharToMultiByte does it: '?' for a character the code
 // page lacks (one for a surrogate pair); an odd final byte is dropped.
-std::string Utf16LeToAnsi(std::string_view bytes) {
-    std::string out(bytes.size() / 2, '\0');
-    size_t n = 0;
+ProfileFile::Bytes Utf16LeToAnsi(std::string_view bytes) {
+    ProfileFile::Bytes out{std::make_unique_for_overwrite<char[]>(bytes.size() / 2 + 1), 0};
+    size_t& n = out.size;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const char32_t u = static_cast<unsigned char>(bytes[i]) |
                            (static_cast<char32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
         if (u < 0x80) {
-            out[n++] = static_cast<char>(u);
+            out.data[n++] = static_cast<char>(u);
             continue;
         }
         if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
@@ -49,9 +49,8 @@ std::string Utf16LeToAnsi(std::string_view bytes) {
             if (lo >= 0xDC && lo <= 0xDF) i += 2;  // the pair is one character
         }
         const int c = text::CodePointToCp1252(u);
-        out[n++] = c < 0 ? '?' : static_cast<char>(c);
+        out.data[n++] = c < 0 ? '?' : static_cast<char>(c);
     }
-    out.resize(n);
     return out;
 }
 
@@ -86,21 +85,29 @@ size_t ProfileLineEnd(std::string_view text, size_t from, size_t& next) {
     return static_cast<size_t>(p - begin);
 }
 
-ProfileFile::ProfileFile(std::string bytes) : storedSize_(bytes.size()) {
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        utf16_ = true;
-        text_ = Utf16LeToAnsi(std::string_view(bytes).substr(2));
-    } else {
-        text_ = std::move(bytes);
-    }
-    hasNul_ = std::memchr(text_.data(), '\0', text_.size()) != nullptr;
+ProfileFile::ProfileFile(Bytes bytes) : storedSize_(bytes.size) {
+    if (bytes.size >= 2 && bytes.data[0] == '\xFF' && bytes.data[1] == '\xFE')
+        bytes = Utf16LeToAnsi(std::string_view(bytes.data.get() + 2, bytes.size - 2));
+    text_ = std::move(bytes.data);
+    size_ = bytes.size;
+    hasNul_ = std::memchr(text_.get(), '\0', size_) != nullptr;
     Parse();
 }
+
+namespace {
+ProfileFile::Bytes CopyBytes(std::string_view bytes) {
+    ProfileFile::Bytes out{std::make_unique_for_overwrite<char[]>(bytes.size() + 1), bytes.size()};
+    std::memcpy(out.data.get(), bytes.data(), bytes.size());
+    return out;
+}
+}  // namespace
+
+ProfileFile::ProfileFile(std::string_view bytes) : ProfileFile(CopyBytes(bytes)) {}
 
 void ProfileFile::Parse() {
     // Headers are found by their '[' rather than line by line: a '[' that starts its line
     // (blanks aside) opens a section.
-    const std::string_view t = text_;
+    const std::string_view t = Text();
     size_t pos = 0;
     while (pos < t.size()) {
         const void* hit = std::memchr(t.data() + pos, '[', t.size() - pos);
@@ -130,7 +137,7 @@ void ProfileFile::Parse() {
 }
 
 std::string_view ProfileFile::SectionName(size_t i) const {
-    return std::string_view(text_).substr(sections_[i].nameBegin, sections_[i].nameLen);
+    return Text().substr(sections_[i].nameBegin, sections_[i].nameLen);
 }
 
 size_t ProfileFile::FindSection(std::string_view name) const {
@@ -157,7 +164,7 @@ const std::vector<ProfileFile::Line>& ProfileFile::Lines(size_t i) const {
 void ProfileFile::ParseLines(size_t i) const {
     auto lines = std::make_unique<std::vector<Line>>();
     const std::string_view body =
-        std::string_view(text_).substr(0, sections_[i].bodyEnd);
+        Text().substr(0, sections_[i].bodyEnd);
     size_t pos = sections_[i].bodyBegin;
     while (pos < body.size()) {
         size_t next = 0;

@@ -26,14 +26,22 @@ public:
         bool hasKey = false;
     };
 
+    // The file as stored, in a buffer the reader filled: not zeroed first, since a scan
+    // reads tens of megabytes of INF text.
+    struct Bytes {
+        std::unique_ptr<char[]> data;
+        size_t size = 0;
+    };
+
     // bytes: the file as stored. A file starting with FF FE is UTF-16LE and is converted to
     // Windows-1252 ('?' for characters the code page lacks); other bytes are kept as they are.
-    explicit ProfileFile(std::string bytes);
+    explicit ProfileFile(Bytes bytes);
+    explicit ProfileFile(std::string_view bytes);
     ProfileFile(const ProfileFile&) = delete;
     ProfileFile& operator=(const ProfileFile&) = delete;
 
     // The whole file as ANSI text (after the UTF-16 conversion).
-    const std::string& Text() const { return text_; }
+    std::string_view Text() const { return {text_.get(), size_}; }
     uint64_t StoredSize() const { return storedSize_; }
     bool WasUtf16() const { return utf16_; }
     // A NUL character in the text: a binary file rather than a text file.
@@ -61,7 +69,8 @@ private:
     void Parse();
     void ParseLines(size_t i) const;
 
-    std::string text_;
+    std::unique_ptr<char[]> text_;
+    size_t size_ = 0;
     uint64_t storedSize_ = 0;
     bool utf16_ = false;
     bool hasNul_ = false;

@@ -22,7 +22,7 @@ int64_t MtimeNs(const struct stat& st) {
 }
 
 // Reads a regular file of at most ProfileReader::kMaxFileBytes.
-ProfileStatus ReadProfileBytes(const fs::path& file, std::string& bytes, struct stat& st,
+ProfileStatus ReadProfileBytes(const fs::path& file, ProfileFile::Bytes& bytes, struct stat& st,
                                std::string& why) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -41,18 +41,23 @@ ProfileStatus ReadProfileBytes(const fs::path& file, std::string& bytes, struct 
     if (!S_ISREG(st.st_mode))
         return fail(ProfileStatus::Unreadable, file.string() + " is not a regular file");
     const uint64_t limit = ProfileReader::kMaxFileBytes;
-    if (static_cast<uint64_t>(st.st_size) > limit)
+    const auto expected = static_cast<uint64_t>(st.st_size);
+    if (expected > limit)
         return fail(ProfileStatus::TooLarge, file.string() + " is larger than 64 MiB");
-    bytes.resize(static_cast<size_t>(st.st_size) + 1);
+    // One byte more than the file holds, so that a file that grew since fstat shows it.
+    size_t capacity = static_cast<size_t>(expected) + 1;
+    bytes.data = std::make_unique_for_overwrite<char[]>(capacity);
     size_t done = 0;
     for (;;) {
-        if (done == bytes.size()) {
-            // The file grew after fstat: keep reading, within the limit.
-            if (bytes.size() > limit)
+        if (done == capacity) {
+            if (capacity > limit)
                 return fail(ProfileStatus::TooLarge, file.string() + " is larger than 64 MiB");
-            bytes.resize(std::min<uint64_t>(bytes.size() * 2, limit + 1));
+            capacity = static_cast<size_t>(std::min<uint64_t>(capacity * 2, limit + 1));
+            auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+            std::memcpy(larger.get(), bytes.data.get(), done);
+            bytes.data = std::move(larger);
         }
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::read(fd, bytes.data.get() + done, capacity - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return fail(ProfileStatus::Unreadable,
@@ -60,8 +65,11 @@ ProfileStatus ReadProfileBytes(const fs::path& file, std::string& bytes, struct 
         }
         if (n == 0) break;
         done += static_cast<size_t>(n);
+        // All that fstat announced and no more: the end, without a read to prove it (one
+        // system call fewer for each of a scan's thousands of INFs).
+        if (done == expected && capacity == expected + 1) break;
     }
-    bytes.resize(done);
+    bytes.size = done;
     ::close(fd);
     return ProfileStatus::Ok;
 }
@@ -150,7 +158,7 @@ ProfileOpen ProfileReader::Open(const fs::path& file) {
 
     Entry e;
     e.generation = generation_;
-    std::string bytes;
+    ProfileFile::Bytes bytes;
     struct stat st {};
     e.open.status = ReadProfileBytes(file, bytes, st, e.open.why);
     if (e.open.status == ProfileStatus::Ok) {
