@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "inf/inf_directives.h"
 #include "inf/inf_text.h"
 #include "platform/path_fold.h"
 #include "platform/profile_file.h"
@@ -43,75 +40,18 @@ bool IsPlainName(std::string_view name) {
     return true;
 }
 
-// "CoreFilePath" in any case in a whole INF text (searched in every INF that misses a
-// file). The places of its last letter are found eight bytes at a time, the rest of the
-// word is compared there. Windows-1252 upper-casing never turns another character into an
-// ASCII letter, so ASCII folding is enough.
-constexpr std::string_view kCoreKey = "CoreFilePath";
-
-size_t FindCoreKey(std::string_view t, size_t from) {
-    constexpr size_t n = kCoreKey.size();
-    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-    constexpr uint64_t kLast = kOnes * static_cast<unsigned char>('h'), kCase = kOnes * 0x20;
-    auto wordEndsAt = [&](size_t last) {
-        return (t[last] | 0x20) == 'h' &&
-               text::IEquals(t.substr(last + 1 - n, n - 1), kCoreKey.substr(0, n - 1));
-    };
-    size_t last = from + n - 1;
-#if defined(__SSE2__)
-    // Sixteen places at a time: a place is looked at only where its 'c', 'f' and 'h' are
-    // all in place (case ignored; '|0x20' lets a few non-letters through, checked below).
-    {
-        const __m128i lower = _mm_set1_epi8(0x20);
-        auto at = [&](size_t i, char c) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data() + i));
-            return _mm_cmpeq_epi8(_mm_or_si128(v, lower), _mm_set1_epi8(c));
-        };
-        size_t first = from;
-        for (; first + 16 + (n - 1) <= t.size(); first += 16) {
-            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-                _mm_and_si128(_mm_and_si128(at(first, 'c'), at(first + 4, 'f')), at(first + n - 1, 'h'))));
-            for (; mask != 0; mask &= mask - 1) {
-                const size_t begin = first + static_cast<size_t>(__builtin_ctz(mask));
-                if (wordEndsAt(begin + n - 1)) return begin;
-            }
-        }
-        last = first + n - 1;
-    }
-#endif
-    for (; last + 8 <= t.size(); last += 8) {
-        uint64_t v = 0;
-        std::memcpy(&v, t.data() + last, 8);
-        // A zero byte where a byte is 'h' or 'H' (only those two give 'h' once 0x20 is set).
-        const uint64_t x = (v | kCase) ^ kLast;
-        if (((x - kOnes) & ~x & kHigh) == 0) continue;
-        for (size_t i = 0; i < 8; ++i)
-            if (wordEndsAt(last + i)) return last + i + 1 - n;
-    }
-    for (; last < t.size(); ++last)
-        if (wordEndsAt(last)) return last + 1 - n;
-    return std::string_view::npos;
-}
-
 std::string ReadCoreFolder(ScanContext& ctx, const std::string& infFile) {
     if (text::IFind(infFile, ".inf") == std::string::npos || !ctx.image) return {};
     const auto host = ctx.image->Resolve(infFile);
     if (!host) return {};
     const auto open = ctx.profiles.Open(*host);
     if (!open.file) return {};
-    const std::string_view t = open.file->Text();
-    for (size_t at = FindCoreKey(t, 0); at != std::string_view::npos; at = FindCoreKey(t, at + 1)) {
-        size_t k = at + kCoreKey.size();
-        while (k < t.size() && (t[k] == ' ' || t[k] == '\t')) ++k;
-        if (k == t.size() || t[k] != '=') continue;
-        size_t next = 0;
-        const size_t end = platform::ProfileLineEnd(t, k + 1, next);
-        std::string folder;
-        for (char c : platform::CutInfComment(t.substr(k + 1, end - k - 1)))
-            if (c != '"') folder.push_back(c);
-        return platform::AnsiToUtf8(text::Trim(folder));
-    }
-    return {};
+    const size_t eq = InfDirectivesOf(open.file).coreFilePath;
+    if (eq == InfDirectives::npos) return {};
+    std::string folder;
+    for (char c : platform::CutInfComment(RestOfLine(open.file->Text(), eq)))
+        if (c != '"') folder.push_back(c);
+    return platform::AnsiToUtf8(text::Trim(folder));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "inf/inf_directives.h"
 #include "platform/profile_manual_section.h"
 #include "platform/profile_text.h"
 #include "support/last_error.h"
@@ -14,7 +15,6 @@
 namespace vornel::inf {
 
 namespace fs = std::filesystem;
-using platform::AnsiIEquals;
 using platform::AnsiIFind;
 using platform::ProfileStatus;
 
@@ -268,27 +268,11 @@ void InfReader::CommonTail(const fs::path& inf,
                 tailNames_.push_back(text::Trim(piece));
 
         // "Include=" anywhere in the text, comment lines too; the names run to the end of
-        // the line or to a "; comment". One directive per line: the rest of a line is read
-        // once.
-        static constexpr std::string_view kInclude = "Include";
+        // the line or to a "; comment".
         const std::string_view text = file->Text();
-        size_t pos = 0;
-        while (pos < text.size()) {
-            const size_t eq = platform::FindByteNear(text, pos, '=');
-            if (eq == std::string_view::npos) break;
-            size_t k = eq;
-            while (k > 0 && IsBlank(text[k - 1])) --k;
-            if (k < kInclude.size() ||
-                !AnsiIEquals(text.substr(k - kInclude.size(), kInclude.size()), kInclude)) {
-                pos = eq + 1;
-                continue;
-            }
-            size_t next = 0;
-            const size_t end = platform::ProfileLineEnd(text, eq + 1, next);
-            const std::string_view rest = platform::CutInfComment(text.substr(eq + 1, end - eq - 1));
-            for (std::string_view piece : SplitView(rest, ',')) tailNames_.push_back(text::Trim(piece));
-            pos = next;
-        }
+        for (const size_t eq : InfDirectivesOf(file).includes)
+            for (std::string_view piece : SplitView(platform::CutInfComment(RestOfLine(text, eq)), ','))
+                tailNames_.push_back(text::Trim(piece));
         tailFile_ = file;
     }
     for (const std::string& name : tailNames_) list.Add(name);
