@@ -59,13 +59,15 @@ size_t DecodeAt(std::string_view s, size_t i, char32_t& cp) {
 
 }  // namespace
 
-std::string FoldName(std::string_view utf8) {
+void AppendFoldedName(std::string_view utf8, std::string& out) {
     // Plain ASCII names (nearly every name of a Windows folder) are upper-cased in place.
-    std::string out(utf8);
+    const size_t start = out.size();
+    out.append(utf8);
     size_t i = 0;
-    for (; i < out.size() && static_cast<unsigned char>(out[i]) < 0x80; ++i) out[i] = text::ToUpperAscii(out[i]);
-    if (i == out.size()) return out;
-    out.resize(i);
+    for (char* p = out.data() + start; i < utf8.size() && static_cast<unsigned char>(p[i]) < 0x80; ++i)
+        p[i] = text::ToUpperAscii(p[i]);
+    if (i == utf8.size()) return;
+    out.resize(start + i);
     for (; i < utf8.size();) {
         const auto b = static_cast<unsigned char>(utf8[i]);
         if (b < 0x80) {
@@ -81,6 +83,11 @@ std::string FoldName(std::string_view utf8) {
             i += len;
         }
     }
+}
+
+std::string FoldName(std::string_view utf8) {
+    std::string out;
+    AppendFoldedName(utf8, out);
     return out;
 }
 

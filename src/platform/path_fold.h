@@ -11,6 +11,8 @@ namespace vornel::platform {
 // table does so for the scripts a Windows folder name is written in (Latin, Greek,
 // Cyrillic). Bytes that are not valid UTF-8 are kept as they are.
 std::string FoldName(std::string_view utf8);
+// The same appended to `out`.
+void AppendFoldedName(std::string_view utf8, std::string& out);
 
 // True when `name` matches `pattern` without regard to case: "*" any run of characters,
 // "?" one character, and "*.*" everything (as Windows treats it).

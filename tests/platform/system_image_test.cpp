@@ -155,6 +155,26 @@ TEST_F(SystemImageTest, EachFolderIsListedOnceWhateverIsAsked) {
     EXPECT_EQ(image.ListingCount(), start + 3);
 }
 
+// Lookups search listings by key: the order must be the keys' byte order, then the names,
+// whatever the first bytes of the keys share.
+TEST_F(SystemImageTest, ListingsAreOrderedByKeyThenName) {
+    const std::vector<std::string> names = {
+        "b",       "B",         "a",          "ab",         "AB",     "a b",     "abcdefgh", "ABCDEFGH1",
+        "abcdefgh10", "abcdefgh2", "abcdefgi", "abcdefg",   "\xC3\xA9", "\xC3\x89", "\xC3\xBF", "z~",
+        "Z",       "longname1.sys", "LONGNAME10.sys", "longname2.sys"};
+    for (const std::string& n : names) dir_.Write("root/mixed/" + n, "x");
+    const FolderListing listing = ReadFolderListing(Host("mixed"));
+    ASSERT_EQ(listing.entries.size(), names.size());
+    for (const FolderEntry& e : listing.entries) EXPECT_EQ(e.key, FoldName(e.name)) << e.name;
+    for (size_t i = 1; i < listing.entries.size(); ++i) {
+        const FolderEntry &a = listing.entries[i - 1], &b = listing.entries[i];
+        EXPECT_TRUE(a.key < b.key || (a.key == b.key && a.name < b.name)) << a.name << " before " << b.name;
+    }
+    const SystemImage image(Root());
+    for (const char* p : {"C:\\MIXED\\abcdefgh10", "C:\\mixed\\\xC3\x89", "C:\\mixed\\\xC5\xB8", "C:\\mixed\\A B"})
+        EXPECT_TRUE(image.IsFile(p)) << p;
+}
+
 TEST_F(SystemImageTest, FoldersReadAheadAreTheListingsAskedFor) {
     Link("inf", "WiNdOwS/alias");
     FolderReadAhead ahead(Host("WiNdOwS"), {"system32\\drivers", "INF\\Other", "alias\\Other", "nowhere\\x"});
