@@ -5,6 +5,7 @@
 // the installation and a new profile reader, so every listing, read and parse is counted.
 // Against BM_ReadBytesOnce, every INF the locator reads read once; within 2x is the goal.
 #include <benchmark/benchmark.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -265,6 +266,29 @@ void BM_LocatorForScan(benchmark::State& state) { Locate(state, true); }
 void BM_LocatorOneCallEach(benchmark::State& state) { Locate(state, false); }
 BENCHMARK(BM_LocatorForScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LocatorOneCallEach)->Unit(benchmark::kMillisecond);
+
+// Beside the floor: every folder of the installation listed once with readdir, as the
+// install-file search must list its probe folders (kernel work the floor does not count).
+void BM_ListFoldersOnce(benchmark::State& state) {
+    std::vector<fs::path> folders;
+    for (const auto& e : fs::recursive_directory_iterator(TheInstallation().root))
+        if (e.is_directory()) folders.push_back(e.path());
+    size_t entries = 0;
+    for (auto _ : state) {
+        entries = 0;
+        for (const fs::path& folder : folders) {
+            DIR* dir = ::opendir(folder.c_str());
+            while (const dirent* e = ::readdir(dir)) {
+                benchmark::DoNotOptimize(e);
+                ++entries;
+            }
+            ::closedir(dir);
+        }
+    }
+    state.counters["folders"] = static_cast<double>(folders.size());
+    state.counters["entries"] = static_cast<double>(entries);
+}
+BENCHMARK(BM_ListFoldersOnce)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
