@@ -134,25 +134,43 @@ std::string Utf8ToCp1252(std::string_view utf8, char replacement) {
 }
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() / 2);
+    // Every registry text passes here, nearly all of it ASCII: the bytes are written in
+    // place into room for the longest result (three bytes a unit, four a pair).
     const size_t n = bytes.size() / 2;
+    std::string out(n * 3, '\0');
+    char* const begin = out.data();
+    char* o = begin;
     auto unit = [&](size_t k) {
-        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * k]) |
+        return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * k]) |
                                      (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
     };
     for (size_t k = 0; k < n; ++k) {
         char32_t u = unit(k);
+        if (u < 0x80) {
+            *o++ = static_cast<char>(u);
+            continue;
+        }
         if (u >= 0xD800 && u <= 0xDBFF && k + 1 < n) {
             const char32_t lo = unit(k + 1);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
                 ++k;
-                continue;
             }
         }
-        AppendUtf8(out, u);  // lone surrogates become U+FFFD there
+        if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // a lone surrogate
+        if (u < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (u >> 6));
+        } else if (u < 0x10000) {
+            *o++ = static_cast<char>(0xE0 | (u >> 12));
+            *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        } else {
+            *o++ = static_cast<char>(0xF0 | (u >> 18));
+            *o++ = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+            *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        }
+        *o++ = static_cast<char>(0x80 | (u & 0x3F));
     }
+    out.resize(static_cast<size_t>(o - begin));
     return out;
 }
 

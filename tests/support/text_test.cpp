@@ -1,0 +1,33 @@
+// UTF-16LE to UTF-8, which every text the registry gives passes through.
+#include "support/text.h"
+
+#include <gtest/gtest.h>
+
+namespace vornel::text {
+namespace {
+
+std::string Units(std::initializer_list<char16_t> units) {
+    std::string bytes;
+    for (char16_t u : units) {
+        bytes += static_cast<char>(u & 0xFF);
+        bytes += static_cast<char>(u >> 8);
+    }
+    return bytes;
+}
+
+TEST(Utf16LeToUtf8, EveryLengthOfSequenceAndEveryFlaw) {
+    // One to four bytes, mixed with ASCII runs.
+    for (const char* s : {"", "PCI\\VEN_8086&DEV_1234", "caf\xC3\xA9", "\xE2\x82\xAC 12", "\xD0\x96\xD0\xB6",
+                          "x\xF0\x9F\x98\x80y\xF0\x9F\x98\x80", "\xEF\xBF\xBF"})
+        EXPECT_EQ(Utf16LeToUtf8(Utf8ToUtf16Le(s)), s) << s;
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(Utf16LeToUtf8(Units({u'a', 0xD83D})), "a" + replacement);          // high surrogate at the end
+    EXPECT_EQ(Utf16LeToUtf8(Units({0xD83D, u'b'})), replacement + "b");          // not followed by a low one
+    EXPECT_EQ(Utf16LeToUtf8(Units({0xDE00, 0xD83D})), replacement + replacement);  // low before high
+    EXPECT_EQ(Utf16LeToUtf8(Units({u'a', 0}) + "\x41"), std::string("a\0", 2));  // an odd last byte is dropped
+    // The worst case for room: nothing but three-byte characters.
+    EXPECT_EQ(Utf16LeToUtf8(Units({0x20AC, 0x20AC, 0x20AC})), "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
+}
+
+}  // namespace
+}  // namespace vornel::text
