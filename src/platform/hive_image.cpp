@@ -1,5 +1,6 @@
 #include "platform/hive_image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -50,26 +51,12 @@ uint32_t BaseBlockChecksum(std::string_view block) {
 
 std::string NameToUtf8(const StoredName& n) {
     if (!n.latin1) return text::Utf16LeToUtf8(n.bytes);
+    if (std::all_of(n.bytes.begin(), n.bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(n.bytes);
     std::string out;
     out.reserve(n.bytes.size());
     for (unsigned char c : n.bytes) text::AppendUtf8(out, c);
     return out;
-}
-
-bool NameNeedsOwnDecoding(const StoredName& n) {
-    if (n.latin1) return n.bytes.find('\0') != std::string_view::npos;
-    if (n.bytes.size() % 2) return true;
-    for (size_t i = 0; i < n.bytes.size(); i += 2) {
-        const uint16_t u = Get16(n.bytes, i);
-        if (u == 0 || (u >= 0xDC00 && u <= 0xDFFF)) return true;
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 4 > n.bytes.size()) return true;
-            const uint16_t low = Get16(n.bytes, i + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return true;
-            i += 2;
-        }
-    }
-    return false;
 }
 
 uint64_t Image::Timestamp() const {
@@ -100,8 +87,6 @@ bool Image::Fail(std::string* problem, const char* what, uint32_t cell) const {
 bool Image::Check(std::string_view bytes, std::string* problem) {
     b_ = bytes;
     keys_ = 0;
-    oddKeyNames_.clear();
-    oddValueNames_.clear();
     oddData_.clear();
     longLists_.clear();
     auto fail = [&](std::string why) {
@@ -197,7 +182,6 @@ bool Image::CheckKey(uint32_t cell, std::string* problem) {
     const size_t size = PayloadSize(cell);
     if (size < nk::kName || nk::kName + size_t{Get16(b_, p + nk::kNameLen)} > size)
         return Fail(problem, "a key record is too short for its name", cell);
-    if (NameNeedsOwnDecoding(KeyName(cell))) oddKeyNames_.push_back(cell);
     const uint32_t count = Get32(b_, p + nk::kValues);
     if (count == 0) return true;
     const uint32_t list = Get32(b_, p + nk::kValueList);
@@ -245,7 +229,6 @@ bool Image::CheckValue(uint32_t cell, std::string* problem) {
     const size_t p = Payload(cell);
     if (vk::kName + size_t{Get16(b_, p + vk::kNameLen)} > PayloadSize(cell))
         return Fail(problem, "a value record is too short for its name", cell);
-    if (NameNeedsOwnDecoding(ValueName(cell))) oddValueNames_.push_back(cell);
     const uint32_t raw = Get32(b_, p + vk::kDataLen);
     const uint32_t len = raw & ~vk::kInline;
     if (raw & vk::kInline) {

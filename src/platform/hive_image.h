@@ -55,9 +55,6 @@ struct StoredName {
     bool latin1 = true;
 };
 std::string NameToUtf8(const StoredName& n);
-// True when hivex's conversion would not give the name faithfully (a NUL inside it, an odd
-// UTF-16 length or an unpaired surrogate).
-bool NameNeedsOwnDecoding(const StoredName& n);
 
 class Image {
 public:
@@ -80,9 +77,6 @@ public:
     uint32_t ValueType(uint32_t vkCell) const;
     std::string ValueData(uint32_t vkCell) const;
 
-    // Key and value cells whose name hivex would not convert faithfully.
-    const std::vector<uint32_t>& OddKeyNames() const { return oddKeyNames_; }
-    const std::vector<uint32_t>& OddValueNames() const { return oddValueNames_; }
     // Keys with more subkeys or values than hivex lists; read their lists with SubKeys and
     // ValueCells.
     const std::vector<uint32_t>& LongLists() const { return longLists_; }
@@ -107,7 +101,7 @@ private:
     uint32_t root_ = 0;
     uint64_t keys_ = 0;
     std::vector<uint64_t> usedCells_;  // one bit per 8 bytes of hive bins: a used cell starts there
-    std::vector<uint32_t> oddKeyNames_, oddValueNames_, oddData_, longLists_;
+    std::vector<uint32_t> oddData_, longLists_;
 };
 
 }  // namespace vornel::platform::hive

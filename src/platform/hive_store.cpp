@@ -40,13 +40,6 @@ struct Node {
     std::vector<hive_value_h> values;
 };
 
-std::string TakeString(char* s) {
-    if (!s) return {};
-    std::string r(s);
-    std::free(s);
-    return r;
-}
-
 // The newest log entry sequence number in a transaction log of the current format (the
 // one LOG1/LOG2 use), or -1 when the file holds no entries.
 int64_t NewestLogEntry(const fs::path& log) {
@@ -98,10 +91,14 @@ std::string StaleReason(const fs::path& file, uint32_t seq1, uint32_t seq2) {
 
 struct HiveStore::Impl {
     fs::path file;
+    // The file as checked, kept for the names: hivex converts every name it gives through
+    // iconv into a string of its own, which cost a twentieth of a scan. hivex maps the same
+    // file again for everything else.
+    MappedFile mapped;
+    hive::Image image;
     hive_h* h = nullptr;
     hive_node_h root = 0;
-    // Names and data hivex would not give faithfully, read from the checked image at open.
-    std::unordered_map<uint64_t, std::string> names;
+    // Data hivex would not give faithfully, read from the checked image at open.
     std::unordered_map<uint64_t, std::string> data;
     // Subkey and value lists of keys with more entries than hivex lists.
     std::unordered_map<uint64_t, std::vector<uint64_t>> kidLists, valueLists;
@@ -128,9 +125,10 @@ struct HiveStore::Impl {
         return node;
     }
 
+    // Cells hivex hands out are cells the check reached (it follows the same lists).
     std::string Name(uint64_t cell, bool value) const {
-        if (auto it = names.find(cell); it != names.end()) return it->second;
-        return TakeString(value ? hivex_value_key(h, cell) : hivex_node_name(h, cell));
+        const auto at = static_cast<uint32_t>(cell - hive::kBaseBlockSize);
+        return hive::NameToUtf8(value ? image.ValueName(at) : image.KeyName(at));
     }
 
     const Node& Kids(KeyId key) {
@@ -218,25 +216,21 @@ std::unique_ptr<HiveStore> HiveStore::Open(const fs::path& file, std::string* er
 
     // The whole file is checked first, mapped rather than copied; hivex maps it again
     // afterwards. Only a file that starts like a hive is checked in full.
-    MappedFile mapped;
+    auto impl = std::make_unique<Impl>();
     std::string why;
-    if (!mapped.Open(file, &why)) return fail("cannot read: " + why, win::kAccessDenied);
-    std::string_view bytes = mapped.Bytes();
+    if (!impl->mapped.Open(file, &why)) return fail("cannot read: " + why, win::kAccessDenied);
+    std::string_view bytes = impl->mapped.Bytes();
     if (bytes.size() < hive::kBaseBlockSize || bytes.substr(0, 4) != "regf")
         bytes = bytes.substr(0, std::min<size_t>(bytes.size(), hive::kBaseBlockSize));
-    hive::Image image;
-    if (!image.Check(bytes, &why)) return fail(why, win::kRegistryCorrupt);
+    const hive::Image& image = impl->image;
+    if (!impl->image.Check(bytes, &why)) return fail(why, win::kRegistryCorrupt);
 
-    auto impl = std::make_unique<Impl>();
     impl->file = file;
     impl->h = hivex_open(file.c_str(), 0);
     if (!impl->h) return fail(std::string("hivex cannot open it: ") + std::strerror(errno), win::kRegistryCorrupt);
     impl->root = hivex_root(impl->h);
     if (impl->root != hive::kBaseBlockSize + uint64_t{image.RootCell()})
         return fail("the file changed while it was being opened", win::kRegistryCorrupt);
-    for (uint32_t c : image.OddKeyNames()) impl->names[hive::kBaseBlockSize + c] = hive::NameToUtf8(image.KeyName(c));
-    for (uint32_t c : image.OddValueNames())
-        impl->names[hive::kBaseBlockSize + c] = hive::NameToUtf8(image.ValueName(c));
     for (uint32_t c : image.OddData()) impl->data[hive::kBaseBlockSize + c] = image.ValueData(c);
     std::vector<uint32_t> cells;
     auto fileOffsets = [&] {
