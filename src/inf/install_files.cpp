@@ -200,10 +200,18 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r, const DriverKeyVa
         UniqueListAppender additional(r.AdditionalInfFiles);
         std::string joined;
         UniqueListAppender files(joined);
+        // Each name is searched for once as spelled. A usual list is short enough to look
+        // back along; a long one goes through a set.
+        const std::vector<std::string>& names = chosen->names;
+        constexpr size_t kLookBackUpTo = 32;
         std::unordered_set<std::string_view> searched;
-        for (const std::string& name : chosen->names)
-            if (searched.insert(name).second)
-                files.Add(search_.Search(name, full, missing, additional));
+        for (size_t i = 0; i < names.size(); ++i) {
+            const bool first = names.size() <= kLookBackUpTo
+                                   ? std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i),
+                                               names[i]) == names.begin() + static_cast<std::ptrdiff_t>(i)
+                                   : searched.insert(names[i]).second;
+            if (first) files.Add(search_.Search(names[i], full, missing, additional));
+        }
         files.Add(full);
         r.InfInstallFiles = std::move(joined);
         const size_t count = static_cast<size_t>(std::count(r.InfInstallFiles.begin(),

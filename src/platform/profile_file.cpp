@@ -163,9 +163,13 @@ const std::vector<ProfileFile::Line>& ProfileFile::Lines(size_t i) const {
 
 void ProfileFile::ParseLines(size_t i) const {
     auto lines = std::make_unique<std::vector<Line>>();
-    const std::string_view body =
-        Text().substr(0, sections_[i].bodyEnd);
+    const std::string_view body = Text().substr(0, sections_[i].bodyEnd);
     size_t pos = sections_[i].bodyBegin;
+    // Room for the lines at once rather than growing line by line; not for more than a
+    // usual section, since blank lines take none.
+    constexpr size_t kReserveAtMost = 1024;
+    const auto breaks = std::count(body.begin() + static_cast<std::ptrdiff_t>(pos), body.end(), '\n');
+    lines->reserve(std::min(static_cast<size_t>(breaks) + 1, kReserveAtMost));
     while (pos < body.size()) {
         size_t next = 0;
         const size_t end = ProfileLineEnd(body, pos, next);

@@ -134,17 +134,27 @@ std::string Utf8ToCp1252(std::string_view utf8, char replacement) {
 }
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
-    // Every registry text passes here, nearly all of it ASCII: the bytes are written in
-    // place into room for the longest result (three bytes a unit, four a pair).
+    // Every registry text and name passes here, nearly all of it ASCII: the bytes are
+    // written in place, first into a string of one byte a unit (short names stay inside
+    // the string), then, from the first other character on, with room for the longest
+    // result (three bytes a unit, four a pair).
     const size_t n = bytes.size() / 2;
-    std::string out(n * 3, '\0');
-    char* const begin = out.data();
-    char* o = begin;
     auto unit = [&](size_t k) {
         return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * k]) |
                                      (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
     };
-    for (size_t k = 0; k < n; ++k) {
+    std::string out(n, '\0');
+    size_t k = 0;
+    for (; k < n; ++k) {
+        const char32_t u = unit(k);
+        if (u >= 0x80) break;
+        out[k] = static_cast<char>(u);
+    }
+    if (k == n) return out;
+    out.resize(k + (n - k) * 3);
+    char* const begin = out.data();
+    char* o = begin + k;
+    for (; k < n; ++k) {
         char32_t u = unit(k);
         if (u < 0x80) {
             *o++ = static_cast<char>(u);
