@@ -92,9 +92,12 @@ struct FolderReadAhead::Shared {
     std::condition_variable changed;
     std::map<std::string, FolderListing> ready;  // by host path
     std::set<std::string> claimed;               // listed by the taker instead
+    // The subfolders of a folder the taker listed, for the reader's way down.
+    std::map<std::string, std::vector<FolderEntry>> handed;
     std::string busy;                            // being listed now
     bool stop = false;
     bool finished = false;
+    uint64_t listings = 0;
     std::thread thread;
 };
 
@@ -143,8 +146,16 @@ FolderReadAhead::FolderReadAhead(fs::path windowsFolder, std::vector<std::string
             if (const auto known = subfolders.find(key); known != subfolders.end()) return &known->second;
             std::unique_lock<std::mutex> hold(s.lock);
             if (s.stop) return nullptr;
-            const bool publish = !s.claimed.count(key) && !s.ready.count(key);
+            if (s.claimed.count(key)) {
+                // The taker is listing it: its subfolders come from there.
+                s.changed.wait(hold, [&] { return s.stop || s.handed.count(key); });
+                if (s.stop) return nullptr;
+                auto handed = s.handed.extract(key);
+                return &(subfolders[key] = std::move(handed.mapped()));
+            }
+            const bool publish = !s.ready.count(key);
             if (publish) s.busy = key;
+            ++s.listings;
             hold.unlock();
             FolderListing listing = ReadFolderListing(host);
             std::vector<FolderEntry>& subs = subfolders[key];
@@ -189,7 +200,13 @@ FolderReadAhead::~FolderReadAhead() {
         const std::lock_guard<std::mutex> hold(shared_->lock);
         shared_->stop = true;
     }
+    shared_->changed.notify_all();  // the reader may wait for a listing a taker owes it
     shared_->thread.join();
+}
+
+uint64_t FolderReadAhead::ListingCount() const {
+    const std::lock_guard<std::mutex> hold(shared_->lock);
+    return shared_->listings;
 }
 
 void FolderReadAhead::WaitUntilRead() {
@@ -197,18 +214,31 @@ void FolderReadAhead::WaitUntilRead() {
     shared_->changed.wait(hold, [&] { return shared_->finished; });
 }
 
-std::optional<FolderListing> FolderReadAhead::Take(const fs::path& host) {
+FolderListing FolderReadAhead::Take(const fs::path& host, bool* readAhead) {
     Shared& s = *shared_;
     std::unique_lock<std::mutex> hold(s.lock);
     const std::string& key = host.native();
     s.changed.wait(hold, [&] { return s.busy != key; });
+    if (readAhead) *readAhead = false;
     if (const auto it = s.ready.find(key); it != s.ready.end()) {
         FolderListing listing = std::move(it->second);
         s.ready.erase(it);
+        if (readAhead) *readAhead = true;
         return listing;
     }
-    s.claimed.insert(key);
-    return std::nullopt;
+    const bool first = s.claimed.insert(key).second;
+    hold.unlock();
+    FolderListing listing = ReadFolderListing(host);
+    if (first) {
+        std::vector<FolderEntry> subs;
+        for (const FolderEntry& e : listing.entries)
+            if (e.kind == EntryKind::Folder || e.kind == EntryKind::Link) subs.push_back({e.name, e.key, e.kind});
+        hold.lock();
+        s.handed.emplace(key, std::move(subs));
+        hold.unlock();
+        s.changed.notify_all();
+    }
+    return listing;
 }
 
 }  // namespace vornel::platform

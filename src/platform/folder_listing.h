@@ -56,11 +56,15 @@ public:
     FolderReadAhead(const FolderReadAhead&) = delete;
     FolderReadAhead& operator=(const FolderReadAhead&) = delete;
 
-    // The listing of a host folder if it was read ahead, waiting while it is being read;
-    // nullopt when it was not (then the caller reads it, and it will not be read here).
-    std::optional<FolderListing> Take(const std::filesystem::path& host);
+    // The listing of a host folder: the one read ahead, waiting while it is being read, or
+    // else one read now on the caller's thread. Then it is not read ahead any more: the
+    // reader takes its way down from the caller's listing instead of reading it again.
+    // `readAhead` (if given) tells which it was.
+    FolderListing Take(const std::filesystem::path& host, bool* readAhead = nullptr);
     // Until every folder given has been read.
     void WaitUntilRead();
+    // Folders listed by the reader's thread so far.
+    uint64_t ListingCount() const;
 
 private:
     struct Shared;

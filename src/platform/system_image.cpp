@@ -113,11 +113,9 @@ bool SystemImage::Impl::List(Folder& f) {
     if (f.listed) return true;
     f.listed = true;
     ++listings;
-    std::optional<FolderListing> listing;
-    if (readAhead) listing = readAhead->Take(f.host);
-    if (!listing) listing = ReadFolderListing(f.host);
-    f.nodes = std::move(listing->entries);
-    return listing->readable;
+    FolderListing listing = readAhead ? readAhead->Take(f.host) : ReadFolderListing(f.host);
+    f.nodes = std::move(listing.entries);
+    return listing.readable;
 }
 
 // Resolves a symbolic link once: it counts only when its real target is inside the root.
