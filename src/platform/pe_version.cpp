@@ -1,7 +1,6 @@
 #include "platform/pe_version.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,10 +44,11 @@ private:
 
 // Reads the file a window at a time: the headers, section table and resource directory
 // usually share one window and the version block another, so a file costs one or two
-// reads instead of one per structure.
+// reads instead of one per structure. The file's size is learnt from the reads (a short
+// read is its end), which spares a stat call for each of a scan's driver files.
 class FileSource final : public ByteSource {
 public:
-    explicit FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    explicit FileSource(int fd) : fd_(fd) {}
     ~FileSource() override { ::close(fd_); }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
@@ -57,10 +57,17 @@ public:
         if (offset > size_ || len > size_ - offset) return false;
         if (!filled_ || offset < start_ || offset + len > start_ + end_) {
             const uint64_t start = offset & ~(kWindow - 1);
-            if (!Fill(start, std::min(size_, std::max(offset + len, start + kWindow)) - start)) return false;
+            if (!Fill(start, std::max<uint64_t>(offset + len, start + kWindow) - start)) return false;
+            if (offset + len > start_ + end_) return false;  // beyond the end
         }
         out.assign(window_.data() + (offset - start_), len);
         return true;
+    }
+    // False when the file could not be read at all (a folder, a pipe): no image file.
+    bool Readable() {
+        std::string head;
+        Read(0, 2, head);
+        return !failed_;
     }
 
 private:
@@ -68,27 +75,37 @@ private:
 
     bool Fill(uint64_t start, uint64_t len) {
         filled_ = false;
+        if (start >= size_) return false;
+        len = std::min(len, size_ - start);
         if (window_.size() < len) window_.resize(len);
         size_t done = 0;
         while (done < len) {
             const ssize_t n =
                 ::pread(fd_, window_.data() + done, len - done, static_cast<off_t>(start + done));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;  // error, or the file shrank under us
+            if (n < 0) {
+                failed_ = true;
+                return false;
+            }
+            if (n == 0) {
+                size_ = start + done;  // the end of the file
+                break;
+            }
             done += static_cast<size_t>(n);
         }
         start_ = start;
-        end_ = len;
+        end_ = done;
         filled_ = true;
         return true;
     }
 
     int fd_;
-    uint64_t size_;
+    uint64_t size_ = UINT64_MAX;  // until a read finds the end
     // Shared by the files read one after another on a thread, so that no file allocates.
     static thread_local std::string window_;
     uint64_t start_ = 0, end_ = 0;
     bool filled_ = false;
+    bool failed_ = false;
 };
 
 thread_local std::string FileSource::window_;
@@ -322,13 +339,11 @@ PeVersionInfo ReadPeVersionInfoFile(const std::filesystem::path& file) {
         SetLastErrorCode(win::kFileNotFound);
         return {};
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    FileSource src(fd);
+    if (!src.Readable()) {
         SetLastErrorCode(win::kFileNotFound);
         return {};
     }
-    FileSource src(fd, static_cast<uint64_t>(st.st_size));
     return ParseGuarded(src);
 }
 
