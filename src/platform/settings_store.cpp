@@ -22,7 +22,11 @@ SettingsStore::SettingsStore(fs::path file, std::string* warning) : file_(std::m
     if (!fs::exists(file_, ec)) return;
     std::string bytes, why;
     std::vector<std::string> warnings;
-    if (!ReadWholeFile(file_, bytes, &why) || !Import(bytes, file_.string(), &why, &warnings)) {
+    // Import builds the keys through the overrides below: nothing it adds is written back.
+    loading_ = true;
+    const bool loaded = ReadWholeFile(file_, bytes, &why) && Import(bytes, file_.string(), &why, &warnings);
+    loading_ = false;
+    if (!loaded) {
         writable_ = false;
         if (warning) *warning = why + "; settings will not be saved";
         return;
@@ -33,7 +37,7 @@ SettingsStore::SettingsStore(fs::path file, std::string* warning) : file_(std::m
 fs::path SettingsStore::DefaultFile() { return ConfigFolder() / "settings.reg"; }
 
 long SettingsStore::Persist(long status) {
-    if (status != regstatus::kSuccess) return status;
+    if (status != regstatus::kSuccess || loading_) return status;
     std::error_code ec;
     fs::create_directories(file_.parent_path(), ec);
     std::string why;

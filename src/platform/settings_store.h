@@ -33,6 +33,7 @@ private:
     long Persist(long status);
     std::filesystem::path file_;
     bool writable_ = true;
+    bool loading_ = false;
 };
 
 // A stable SID-shaped text for the current user ("S-1-5-21-...-<rid>").

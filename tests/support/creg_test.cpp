@@ -209,6 +209,36 @@ TEST(CRegSettings, WritesCreateKeysAndPersistPrivately) {
     EXPECT_EQ(reg.GetText(hkey::kCurrentUser, later, "v"), "now");
 }
 
+// Loading builds every key and value anew: none of that may write the file back, or a
+// load cut short would leave part of it, and every start would rewrite it.
+TEST(CRegSettings, LoadingSettingsLeavesTheFileAsItWas) {
+    test::TempDir dir;
+    const std::string text =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrova Toolkit\\Configuration]\r\n"
+        "\"UUID\"=\"abc\"\r\n\"Width\"=dword:00000400\r\n\"Bad\"=hex:zz\r\n";
+    const auto file = dir.Write("settings.reg", text);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    RegistryView view;
+    std::string warning;
+    platform::MountSettings(view, std::make_shared<platform::SettingsStore>(file, &warning), "S-1");
+    EXPECT_NE(warning.find("line skipped"), std::string::npos);
+    cReg reg(view);
+    EXPECT_EQ(reg.GetText(hkey::kCurrentUser, "SOFTWARE\\Kestrova Toolkit\\Configuration", "UUID"), "abc");
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(test::ReadFile(file), text);
+    // A write is still saved at once, with what was loaded.
+    long err = 0;
+    EXPECT_FALSE(reg.cP_WriteRegValue(hkey::kCurrentUser, "SOFTWARE\\X", "v", RegData::Text("1"), regaccess::kWrite, true, 0, err));
+    RegistryView again;
+    platform::MountSettings(again, std::make_shared<platform::SettingsStore>(file), "S-1");
+    cReg reread(again);
+    EXPECT_EQ(reread.GetText(hkey::kCurrentUser, "SOFTWARE\\Kestrova Toolkit\\Configuration", "UUID"), "abc");
+    EXPECT_EQ(reread.GetText(hkey::kCurrentUser, "SOFTWARE\\X", "v"), "1");
+}
+
 TEST(CRegSettings, AnUnreadableSettingsFileIsNeverOverwritten) {
     test::TempDir dir;
     const auto file = dir.Write("settings.reg", "not a registry file\r\nprecious\r\n");
