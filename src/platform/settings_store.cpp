@@ -23,9 +23,15 @@ SettingsStore::SettingsStore(fs::path file, std::string* warning) : file_(std::m
     std::string bytes, why;
     std::vector<std::string> warnings;
     // Import builds the keys through the overrides below: nothing it adds is written back.
-    loading_ = true;
-    const bool loaded = ReadWholeFile(file_, bytes, &why) && Import(bytes, file_.string(), &why, &warnings);
-    loading_ = false;
+    bool loaded = false;
+    {
+        struct Loading {
+            bool& flag;
+            explicit Loading(bool& f) : flag(f) { flag = true; }
+            ~Loading() { flag = false; }
+        } loading(loading_);
+        loaded = ReadWholeFile(file_, bytes, &why) && Import(bytes, file_.string(), &why, &warnings);
+    }
     if (!loaded) {
         writable_ = false;
         if (warning) *warning = why + "; settings will not be saved";
