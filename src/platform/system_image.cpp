@@ -1,8 +1,11 @@
 #include "platform/system_image.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <deque>
@@ -85,6 +88,14 @@ struct SystemImage::Impl {
         uint32_t error = 0;
     };
     std::unordered_map<std::string, Memo> memo;
+    // Folders whose files were asked about last, held open: a file's facts are then read
+    // by its name in the folder rather than by a path the kernel walks from the root again.
+    struct FolderHandle {
+        const Folder* folder = nullptr;
+        int fd = -1;
+    };
+    std::array<FolderHandle, 8> handles;
+    size_t nextHandle = 0;
     // Listings being read ahead; last, so that its thread stops before the rest goes.
     std::unique_ptr<FolderReadAhead> readAhead;
 
@@ -95,6 +106,12 @@ struct SystemImage::Impl {
     std::optional<Hit> Walk(const std::vector<std::string>& names, bool folderOnly);
     std::optional<Hit> Lookup(std::string_view windowsPath);
     std::optional<Hit> LookupUncached(std::string_view windowsPath);
+    ~Impl() {
+        for (const FolderHandle& h : handles)
+            if (h.fd >= 0) ::close(h.fd);
+    }
+    // stat() of a file or folder below the root, through its folder's handle.
+    bool StatOf(const Hit& h, struct stat& st);
     Folder& FolderOf(const Hit& h) {
         return h.parent ? Child(*h.parent, *h.node) : folders.front();
     }
@@ -342,6 +359,23 @@ bool SystemImage::IsFolder(std::string_view windowsPath) const {
     return hit && Impl::IsFolder(*hit);
 }
 
+bool SystemImage::Impl::StatOf(const Hit& h, struct stat& st) {
+    if (!h.parent) return ::stat(root.c_str(), &st) == 0;
+    FolderHandle* handle = nullptr;
+    for (FolderHandle& c : handles)
+        if (c.folder == h.parent) handle = &c;
+    if (!handle) {
+        handle = &handles[nextHandle];
+        nextHandle = (nextHandle + 1) % handles.size();
+        if (handle->fd >= 0) ::close(handle->fd);
+        handle->folder = h.parent;
+        handle->fd = ::open(h.parent->host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    // Links were checked when found: like stat(), this follows them.
+    if (handle->fd >= 0) return ::fstatat(handle->fd, h.node->name.c_str(), &st, 0) == 0;
+    return ::stat(HostPath(h).c_str(), &st) == 0;
+}
+
 std::optional<ImageFileFacts> SystemImage::Stat(std::string_view windowsPath) const {
     const auto hit = impl_->Lookup(windowsPath);
     if (!hit) return std::nullopt;
@@ -350,7 +384,7 @@ std::optional<ImageFileFacts> SystemImage::Stat(std::string_view windowsPath) co
     Node& n = hit->node ? *hit->node : scratch;
     if (!n.statted) {
         struct stat st {};
-        if (::stat(impl_->HostPath(*hit).c_str(), &st) != 0) {
+        if (!impl_->StatOf(*hit, st)) {
             SetLastErrorCode(win::kFileNotFound);
             return std::nullopt;
         }

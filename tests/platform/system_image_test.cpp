@@ -247,6 +247,18 @@ TEST_F(SystemImageTest, FactsAndFolderSearches) {
     EXPECT_TRUE(image.Stat("C:\\WINDOWS\\INF")->folder);
     EXPECT_FALSE(image.Stat("C:\\WINDOWS\\INF\\none"));
 
+    // Files in more folders than the view keeps open, asked in turn, and one through a link
+    // inside the root: each gets its own facts.
+    constexpr int kFolders = 12;
+    for (int i = 0; i < kFolders; ++i)
+        dir_.Write("root/many/f" + std::to_string(i) + "/x.sys", std::string(static_cast<size_t>(i), 'x'));
+    Link("f3", "many/link");
+    const SystemImage fresh(Root());
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < kFolders; ++i)
+            EXPECT_EQ(fresh.Stat("C:\\many\\F" + std::to_string(i) + "\\X.SYS")->size, static_cast<uint64_t>(i)) << i;
+    EXPECT_EQ(fresh.Stat("C:\\many\\link\\x.sys")->size, 3u);
+
     const auto infs = image.List("C:\\WINDOWS\\INF", "*.INF");
     ASSERT_TRUE(infs);
     ASSERT_EQ(infs->size(), 2u);
