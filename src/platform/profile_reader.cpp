@@ -21,10 +21,20 @@ int64_t MtimeNs(const struct stat& st) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+// Opens a file by its name in its folder when the folder is held open.
+int OpenForReading(const fs::path& file, FolderHandles* folders) {
+    std::string_view folder, name;
+    if (folders && SplitHostPath(file.native(), folder, name)) {
+        const int at = folders->Of(folder);
+        if (at >= 0) return ::openat(at, std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    return ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 // Reads a regular file of at most ProfileReader::kMaxFileBytes.
 ProfileStatus ReadProfileBytes(const fs::path& file, ProfileFile::Bytes& bytes, struct stat& st,
-                               std::string& why) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+                               std::string& why, FolderHandles* folders = nullptr) {
+    const int fd = OpenForReading(file, folders);
     if (fd < 0) {
         const int err = errno;
         why = "cannot open " + file.string() + ": " + std::strerror(err);
@@ -160,7 +170,7 @@ ProfileOpen ProfileReader::Open(const fs::path& file) {
     e.generation = generation_;
     ProfileFile::Bytes bytes;
     struct stat st {};
-    e.open.status = ReadProfileBytes(file, bytes, st, e.open.why);
+    e.open.status = ReadProfileBytes(file, bytes, st, e.open.why, &folders_);
     if (e.open.status == ProfileStatus::Ok) {
         e.open.file = std::make_shared<const ProfileFile>(std::move(bytes));
         e.mtimeNs = MtimeNs(st);

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/folder_handles.h"
 #include "platform/profile_file.h"
 
 namespace vornel::platform {
@@ -108,6 +109,7 @@ private:
     std::shared_ptr<const ProfileFile> Parsed(const std::filesystem::path& file);
 
     std::unordered_map<std::string, Entry> cache_;
+    FolderHandles folders_{4};  // the folders INFs were read from last
     std::pair<const std::string, Entry>* last_ = nullptr;  // the entry asked for last
     uint64_t cacheLimit_;
     uint64_t cachedBytes_ = 0;

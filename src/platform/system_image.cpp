@@ -1,17 +1,15 @@
 #include "platform/system_image.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <deque>
 #include <map>
 #include <unordered_map>
 
+#include "platform/folder_handles.h"
 #include "platform/folder_listing.h"
 #include "platform/path_fold.h"
 #include "platform/system_image_path.h"
@@ -88,14 +86,8 @@ struct SystemImage::Impl {
         uint32_t error = 0;
     };
     std::unordered_map<std::string, Memo> memo;
-    // Folders whose files were asked about last, held open: a file's facts are then read
-    // by its name in the folder rather than by a path the kernel walks from the root again.
-    struct FolderHandle {
-        const Folder* folder = nullptr;
-        int fd = -1;
-    };
-    std::array<FolderHandle, 8> handles;
-    size_t nextHandle = 0;
+    // Folders whose files were asked about last, held open for their facts.
+    FolderHandles handles;
     // Listings being read ahead; last, so that its thread stops before the rest goes.
     std::unique_ptr<FolderReadAhead> readAhead;
 
@@ -106,10 +98,6 @@ struct SystemImage::Impl {
     std::optional<Hit> Walk(const std::vector<std::string>& names, bool folderOnly);
     std::optional<Hit> Lookup(std::string_view windowsPath);
     std::optional<Hit> LookupUncached(std::string_view windowsPath);
-    ~Impl() {
-        for (const FolderHandle& h : handles)
-            if (h.fd >= 0) ::close(h.fd);
-    }
     // stat() of a file or folder below the root, through its folder's handle.
     bool StatOf(const Hit& h, struct stat& st);
     Folder& FolderOf(const Hit& h) {
@@ -361,18 +349,9 @@ bool SystemImage::IsFolder(std::string_view windowsPath) const {
 
 bool SystemImage::Impl::StatOf(const Hit& h, struct stat& st) {
     if (!h.parent) return ::stat(root.c_str(), &st) == 0;
-    FolderHandle* handle = nullptr;
-    for (FolderHandle& c : handles)
-        if (c.folder == h.parent) handle = &c;
-    if (!handle) {
-        handle = &handles[nextHandle];
-        nextHandle = (nextHandle + 1) % handles.size();
-        if (handle->fd >= 0) ::close(handle->fd);
-        handle->folder = h.parent;
-        handle->fd = ::open(h.parent->host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    }
     // Links were checked when found: like stat(), this follows them.
-    if (handle->fd >= 0) return ::fstatat(handle->fd, h.node->name.c_str(), &st, 0) == 0;
+    const int folder = handles.Of(h.parent->host.native());
+    if (folder >= 0) return ::fstatat(folder, h.node->name.c_str(), &st, 0) == 0;
     return ::stat(HostPath(h).c_str(), &st) == 0;
 }
 

@@ -187,6 +187,17 @@ TEST_F(ProfileReaderTest, EachFileIsParsedOncePerScanAndAgainWhenItChanges) {
 
     EXPECT_EQ(reader_.Open(dir_.path()).status, ProfileStatus::Unreadable);
     EXPECT_EQ(reader_.Open(dir_.path() / "none").status, ProfileStatus::Missing);
+
+    // Files are opened by name in folders the reader keeps open: files of the same name
+    // in more folders than it keeps, read in turn, are each their own.
+    ProfileReader small(0);  // no cache: every call reads its file again
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 7; ++i) {
+            const fs::path inf = dir_.path() / ("d" + std::to_string(i)) / "same.inf";
+            if (round == 0) dir_.Write(("d" + std::to_string(i)) + "/same.inf", "[s]\r\nk=" + std::to_string(i) + "\r\n");
+            EXPECT_EQ(small.GetString("s", "k", "", inf), std::to_string(i)) << i;
+        }
+    EXPECT_EQ(small.Open(dir_.path() / "d9" / "same.inf").status, ProfileStatus::Missing);
 }
 
 TEST(ProfileManualSection, ReadsTextUpToTheNextBracketKeepingCommentsAndBlanks) {
