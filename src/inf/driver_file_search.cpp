@@ -347,6 +347,10 @@ std::string DriverFileSearch::Locate(std::string_view name, const std::string& i
     return ambiguous ? ProbeEachRow(name, infFile) : hit;
 }
 
+void DriverFileSearch::Prepare() {
+    if (indexed_ && ctx_.image) IndexOf(fixedFolders_, fixedIndex_);
+}
+
 const std::string& DriverFileSearch::CoreFolder(const std::string& infFile) {
     if (lastCore_ && infFile == lastInf_) return *lastCore_;
     auto [it, fresh] = coreByInf_.try_emplace(infFile);

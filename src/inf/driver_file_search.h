@@ -85,6 +85,9 @@ public:
     // Only the probes.
     std::string Locate(std::string_view name, const std::string& infFile);
 
+    // Lists the probe folders and builds the index now, ahead of the first search.
+    void Prepare();
+
     // The CoreFilePath folder an INF names ("" when none), read once per INF.
     const std::string& CoreFolder(const std::string& infFile);
 

@@ -81,6 +81,15 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     observer_.OnSummary(SummaryText::kDeviceClasses,
                         "Device classes found: " + std::to_string(ClassCount(ctx_, false)));
 
+    ctx_.profiles.StartScan();
+    locator_ = std::make_unique<inf::InstallFileLocator>(ctx_);
+    std::optional<FileStage> stage;
+    if (options_.fileThread) {
+        stage.emplace();
+        prepare_.locator = locator_.get();
+        stage->Submit(prepare_);
+    }
+
     std::string why;
     if (!document_.Begin(info.sComputerName, options.documentFile) || !common_.Load(options.commonDataFile, &why)) {
         result_.error = "QRT_MSXML_VALIDATE_ERR";
@@ -90,11 +99,9 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
         return result_;
     }
     progress_.mP_SetPGBandStatusBar(true, ctx_.reg, info);
-    ctx_.profiles.StartScan();
-    locator_ = std::make_unique<inf::InstallFileLocator>(ctx_);
 
     try {
-        Walk();
+        Walk(stage);
         if (!observer_.StopRequested()) mP_EnumPrintServerDrivers(*this);
     } catch (...) {
         ReportError(kModule, "mP_InitializeDrivers");
@@ -114,21 +121,27 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     return result_;
 }
 
-void DeviceScan::Walk() {
+void DeviceScan::PrepareJob::Run() {
+    GuardedRun(kModule, "mP_InitializeDrivers", [&] { locator->Prepare(); });
+}
+
+void DeviceScan::Walk(std::optional<FileStage>& stage) {
     // The file steps of each instance run on a thread of their own while this one reads the
     // registry for the next instances; records are finished here, in tree order.
-    std::optional<FileStage> stage;
-    if (options_.fileThread) stage.emplace();
     stage_ = stage ? &*stage : nullptr;
     try {
         WalkTree();
         Flush(0);
+        // The locator's readying logs nothing unless it failed; its records go after the
+        // devices', which did not wait for it.
+        if (stage_) LogCapture::Replay(prepare_.Log());
     } catch (...) {
         stage.reset();  // runs what it was handed, which still lives in pending_
         stage_ = nullptr;
         pending_.clear();
         throw;
     }
+    stage.reset();
     stage_ = nullptr;
 }
 

@@ -96,7 +96,7 @@ private:
     // scan's thread.
     static constexpr size_t kReadVersionsHereBelow = 16;
 
-    void Walk();
+    void Walk(std::optional<FileStage>& stage);
     void WalkTree();
     std::unique_ptr<Pending> ReadInstance(const std::string& bus, const std::string& device,
                                           const std::string& instance, bool badUsb, bool& busAnnounced,
@@ -130,6 +130,13 @@ private:
     // File versions by host path read by the file steps; ctx_.fileVersions serves this thread.
     std::unordered_map<std::string, std::string> fileThreadVersions_;
     FileStage* stage_ = nullptr;  // during the walk, unless options_.fileThread is off
+    // The file thread's first job: readying the locator (listing the probe folders) while
+    // this thread opens the document and counts the devices, rather than in the first
+    // device's file steps.
+    struct PrepareJob : FileJob {
+        inf::InstallFileLocator* locator = nullptr;
+        void Run() override;
+    } prepare_;
     std::deque<std::unique_ptr<Pending>> pending_;
 };
 
