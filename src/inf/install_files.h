@@ -57,10 +57,11 @@ DriverKeyValues ReadDriverKeyValues(ScanContext& ctx, const std::string& driverK
 
 class InstallFileLocator {
 public:
-    // Does now what the first device would wait for: the probe folders' listings.
-    void Prepare() { search_.Prepare(); }
     // forScan: keep the probe folders indexed for the locator's life (see DriverFileSearch).
     explicit InstallFileLocator(ScanContext& ctx, bool forScan = true);
+
+    // Does now what the first device would wait for: the probe folders' listings.
+    void Prepare() { search_.Prepare(); }
 
     bool p_GetInfInstallFiles(DriverRecord& record);
     // The same with the driver key's values already read: touches no registry, only the
