@@ -43,7 +43,6 @@ public:
     // The whole file as ANSI text (after the UTF-16 conversion).
     std::string_view Text() const { return {text_.get(), size_}; }
     uint64_t StoredSize() const { return storedSize_; }
-    bool WasUtf16() const { return utf16_; }
     // A NUL character in the text: a binary file rather than a text file.
     bool HasNul() const { return hasNul_; }
 
@@ -72,7 +71,6 @@ private:
     std::unique_ptr<char[]> text_;
     size_t size_ = 0;
     uint64_t storedSize_ = 0;
-    bool utf16_ = false;
     bool hasNul_ = false;
     std::vector<Section> sections_;
     mutable std::vector<std::unique_ptr<std::vector<Line>>> lines_;
