@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/profile_file.h"
 #include "platform/profile_manual_section.h"
 #include "support/last_error.h"
 #include "support/text.h"
@@ -107,6 +108,21 @@ TEST_F(ProfileReaderTest, EncodingsUtf16IsConvertedAndUtf8BomSpoilsTheFirstLine)
     const fs::path bom = Ini("\xEF\xBB\xBF[Version]\r\nk=1\r\n[Next]\r\nk=2\r\n", "bom.inf");
     EXPECT_EQ(Value(bom, "Version", "k"), "dflt");
     EXPECT_EQ(Value(bom, "Next", "k"), "2");
+}
+
+TEST(ProfileFileUtf16, ConvertsTheSameWhereverTheOddCharacterFalls) {
+    // ASCII runs are converted eight characters at a time: every offset against those
+    // blocks, for a character the code page has, one it lacks, a surrogate pair and the end.
+    const std::pair<std::string, std::string> odd[] = {
+        {"\xC3\xA9", "\xE9"}, {"\xE2\x82\xAC", "\x80"}, {"\xD0\x96", "?"}, {"\xF0\x9F\x98\x80", "?"}};
+    for (const auto& [utf8, ansi] : odd)
+        for (size_t pad = 0; pad < 20; ++pad) {
+            const std::string before(pad, 'a'), after(pad % 9 + 3, 'z');
+            const std::string stored = "\xFF\xFE" + text::Utf8ToUtf16Le(before + utf8 + after);
+            EXPECT_EQ(ProfileFile(stored).Text(), before + ansi + after) << pad;
+            // An odd last byte is dropped.
+            EXPECT_EQ(ProfileFile(stored + "x").Text(), before + ansi + after) << pad;
+        }
 }
 
 TEST_F(ProfileReaderTest, BuffersCutAndReturnAsWindowsDoes) {
