@@ -5,6 +5,10 @@
 #include <unordered_set>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "inf/inf_directives.h"
 #include "platform/profile_manual_section.h"
 #include "platform/profile_text.h"
@@ -80,6 +84,38 @@ std::string StripCopyFilesKeys(std::string_view line) {
     }
     out.append(line.substr(pos));
     return out;
+}
+
+// The first "CopyFiles" at or after `from`, ASCII case ignored (as the ANSI case rules
+// find it: no other Windows-1252 character upper-cases to an ASCII letter), or npos.
+size_t FindCopyFiles(std::string_view text, size_t from) {
+    static constexpr std::string_view kWord = "copyfiles";
+    auto at = [&](size_t i) {
+        for (size_t k = 0; k < kWord.size(); ++k)
+            if ((text[i + k] | 0x20) != kWord[k]) return false;
+        return true;
+    };
+    if (text.size() < kWord.size()) return std::string_view::npos;
+    const size_t last = text.size() - kWord.size();
+    size_t i = from;
+#if defined(__SSE2__)
+    // A 'c' with an 'f' four bytes on: few places in an INF pass that.
+    const __m128i caseBit = _mm_set1_epi8(0x20), c = _mm_set1_epi8('c'), f = _mm_set1_epi8('f');
+    for (; i + 4 + 16 <= text.size() && i <= last; i += 16) {
+        const __m128i first = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i)), caseBit);
+        const __m128i fifth =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 4)), caseBit);
+        for (auto mask = static_cast<unsigned>(
+                 _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, c), _mm_cmpeq_epi8(fifth, f))));
+             mask != 0; mask &= mask - 1) {
+            const size_t hit = i + static_cast<size_t>(__builtin_ctz(mask));
+            if (hit <= last && at(hit)) return hit;
+        }
+    }
+#endif
+    for (; i <= last; ++i)
+        if (at(i)) return i;
+    return std::string_view::npos;
 }
 
 std::string RemoveAt(std::string_view s) {
@@ -213,11 +249,17 @@ void InfReader::WholeFileFiles(const fs::path& inf, std::string_view text, FileL
     std::vector<std::string> sections;
     std::unordered_set<std::string> seenSections;
     std::vector<std::string> singles;
+    // Only lines that hold the word can be directives: the search goes from one to the next
+    // rather than through every line.
     size_t pos = 0;
     while (pos < text.size()) {
+        const size_t hit = FindCopyFiles(text, pos);
+        if (hit == std::string_view::npos) break;
+        size_t start = hit;  // pos starts a line, so its line starts at pos or later
+        while (start > pos && text[start - 1] != '\n' && text[start - 1] != '\r') --start;
         size_t next = 0;
-        const size_t end = platform::ProfileLineEnd(text, pos, next);
-        std::string_view line(text.data() + pos, end - pos);
+        const size_t end = platform::ProfileLineEnd(text, hit, next);
+        std::string_view line(text.data() + start, end - start);
         pos = next;
         const size_t semi = line.find(';');
         if (semi != std::string_view::npos) line = line.substr(0, semi);

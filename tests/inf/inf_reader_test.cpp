@@ -87,6 +87,20 @@ TEST_F(InfReaderTest, SourceDisksFilesAndWholeFileMethods) {
     EXPECT_EQ(Scrape(kParseWholeFile, numeric), "");
 }
 
+TEST_F(InfReaderTest, WholeFileFindsEachDirectiveWhereverItFalls) {
+    // The word is searched sixteen bytes at a time: every offset against those blocks. A
+    // directive counts only before a comment, and a comment's directive only as its own line.
+    for (size_t pad = 0; pad < 24; ++pad) {
+        const fs::path inf = dir_.Write(
+            "pad.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Inst]\r\nAddReg=" + std::string(pad, 'r') +
+                           "\r\n COPYFILES = A.Files ; CopyFiles=B.Files\r" + std::string(pad, ' ') +
+                           "x=1 ; copyfiles=C.Files\nCopyFiles=@z.sys, D.Files\r\n"
+                           "[A.Files]\r\na.sys\r\n[B.Files]\r\nb.sys\r\n[C.Files]\r\nc.sys\r\n"
+                           "[D.Files]\r\nd.sys\r\n[Last]\r\ncopyfiles=@e.sys");
+        EXPECT_EQ(Scrape(kParseWholeFile, inf), "a.sys|d.sys|z.sys|e.sys") << pad;
+    }
+}
+
 TEST_F(InfReaderTest, CommonTailReadsCatalogsLayoutsAndEveryInclude) {
     const fs::path three = dir_.Write(
         "three.inf",
