@@ -27,36 +27,6 @@ bool EndsWithWord(std::string_view text, size_t end, std::string_view word) {
     return true;
 }
 
-// Calls f, in order and while it returns true, with the position of every '=' that may end
-// a directive: one right after an 'e', an 'h' (either case) or a blank. Other '=' signs, the
-// bulk of an INF's, are passed over sixteen bytes at a time.
-template <class F>
-void ForEachCandidate(std::string_view text, F&& f) {
-    auto candidate = [&](size_t at) {
-        if (text[at] != '=' || at == 0) return false;
-        const char before = static_cast<char>(text[at - 1] | 0x20);
-        return before == 'e' || before == 'h' || IsBlank(text[at - 1]);
-    };
-    size_t at = 1;
-#if defined(__SSE2__)
-    const __m128i equals = _mm_set1_epi8('='), lowE = _mm_set1_epi8('e'), lowH = _mm_set1_epi8('h'),
-                  space = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), caseBit = _mm_set1_epi8(0x20);
-    for (; at + 16 <= text.size(); at += 16) {
-        const auto* p = reinterpret_cast<const __m128i*>(text.data() + at);
-        const __m128i v = _mm_loadu_si128(p);
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at - 1));
-        const __m128i folded = _mm_or_si128(before, caseBit);
-        const __m128i keyEnd = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(folded, lowE), _mm_cmpeq_epi8(folded, lowH)),
-                                            _mm_or_si128(_mm_cmpeq_epi8(before, space), _mm_cmpeq_epi8(before, tab)));
-        for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, equals), keyEnd)));
-             mask != 0; mask &= mask - 1)
-            if (!f(at + static_cast<size_t>(__builtin_ctz(mask)))) return;
-    }
-#endif
-    for (; at < text.size(); ++at)
-        if (candidate(at) && !f(at)) return;
-}
-
 }  // namespace
 
 std::string_view RestOfLine(std::string_view text, size_t equals) {
@@ -65,27 +35,51 @@ std::string_view RestOfLine(std::string_view text, size_t equals) {
     return text.substr(equals + 1, end - equals - 1);
 }
 
+namespace {
+
+// Looks at the key before one '=', whose last character (blanks skipped) is an 'e' or an 'h'.
+void CheckKey(std::string_view text, size_t eq, size_t k, InfDirectives& found, size_t& includeLineEnd) {
+    const char last = static_cast<char>(text[k - 1] | 0x20);
+    if (last == 'e' && eq >= includeLineEnd && EndsWithWord(text, k, kInclude)) {
+        found.includes.push_back(eq);
+        size_t next = 0;
+        platform::ProfileLineEnd(text, eq + 1, next);
+        includeLineEnd = next;
+    } else if (last == 'h' && found.coreFilePath == InfDirectives::npos && EndsWithWord(text, k, kCoreFilePath)) {
+        found.coreFilePath = eq;
+    }
+}
+
+}  // namespace
+
 InfDirectives FindInfDirectives(std::string_view text) {
     InfDirectives found;
     // An Include directive takes the rest of its line: another "Include=" there is part of
     // its names. A CoreFilePath there still counts.
     size_t includeLineEnd = 0;
-    ForEachCandidate(text, [&](size_t eq) {
+    // Every '=' is looked at, but most keys end in another letter, and that is told here
+    // with a byte or two before the call.
+    auto at = [&](size_t eq) {
         size_t k = eq;
         while (k > 0 && IsBlank(text[k - 1])) --k;
-        if (k == 0) return true;
+        if (k == 0) return;
         const char last = static_cast<char>(text[k - 1] | 0x20);
-        if (last == 'e' && eq >= includeLineEnd && EndsWithWord(text, k, kInclude)) {
-            found.includes.push_back(eq);
-            size_t next = 0;
-            platform::ProfileLineEnd(text, eq + 1, next);
-            includeLineEnd = next;
-        } else if (last == 'h' && found.coreFilePath == InfDirectives::npos &&
-                   EndsWithWord(text, k, kCoreFilePath)) {
-            found.coreFilePath = eq;
-        }
-        return true;
-    });
+        if (last == 'e' || last == 'h') CheckKey(text, eq, k, found, includeLineEnd);
+    };
+    size_t i = 0;
+#if defined(__SSE2__)
+    // An INF has an '=' every few dozen bytes: sixteen bytes are tested at a time, and each
+    // hit is taken from the mask rather than by a new search.
+    const __m128i equals = _mm_set1_epi8('=');
+    for (; i + 16 <= text.size(); i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, equals))); mask != 0;
+             mask &= mask - 1)
+            at(i + static_cast<size_t>(__builtin_ctz(mask)));
+    }
+#endif
+    for (; i < text.size(); ++i)
+        if (text[i] == '=') at(i);
     return found;
 }
 
