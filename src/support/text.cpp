@@ -1,6 +1,8 @@
 #include "support/text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace vornel::text {
 
@@ -205,9 +207,26 @@ std::string Utf8ToUtf16Le(std::string_view utf8) {
 }
 
 
+void UpperAsciiInPlace(char* p, size_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        // Bit 7 of each byte: at least 'a', above 'z', and (for bytes past ASCII) set already.
+        const uint64_t low7 = w & (0x7F * kOnes);
+        const uint64_t fromA = low7 + (0x80 - 'a') * kOnes;
+        const uint64_t pastZ = low7 + (0x80 - 'z' - 1) * kOnes;
+        const uint64_t lower = fromA & ~pastZ & ~w & (0x80 * kOnes);
+        w ^= lower >> 2;  // 0x80 >> 2 is the case bit
+        std::memcpy(p + i, &w, 8);
+    }
+    for (; i < n; ++i) p[i] = ToUpperAscii(p[i]);
+}
+
 std::string UpperAscii(std::string_view s) {
     std::string r(s);
-    for (char& c : r) c = ToUpperAscii(c);
+    UpperAsciiInPlace(r.data(), r.size());
     return r;
 }
 

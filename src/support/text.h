@@ -30,6 +30,8 @@ bool IsValidUtf8(std::string_view bytes);
 
 inline char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 std::string UpperAscii(std::string_view s);
+// ToUpperAscii over n bytes in place, eight at a time.
+void UpperAsciiInPlace(char* p, size_t n);
 std::string LowerAscii(std::string_view s);
 bool IEquals(std::string_view a, std::string_view b);
 bool IStartsWith(std::string_view s, std::string_view prefix);

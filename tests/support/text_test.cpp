@@ -1,4 +1,5 @@
-// UTF-16LE to UTF-8, which every text the registry gives passes through.
+// UTF-16LE to UTF-8, which every text the registry gives passes through, and the ASCII
+// upper-casing of registry paths.
 #include "support/text.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,18 @@ TEST(Utf16LeToUtf8, EveryLengthOfSequenceAndEveryFlaw) {
     EXPECT_EQ(Utf16LeToUtf8(Units({u'a', 0}) + "\x41"), std::string("a\0", 2));  // an odd last byte is dropped
     // The worst case for room: nothing but three-byte characters.
     EXPECT_EQ(Utf16LeToUtf8(Units({0x20AC, 0x20AC, 0x20AC})), "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
+}
+
+TEST(UpperAscii, EightBytesAtATimeAsOneByOne) {
+    // Every byte value, in every lane of the eight-byte words and in the tail.
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (size_t shift = 0; shift < 9; ++shift) {
+        const std::string in = std::string(shift, 'q') + all;
+        std::string expected = in;
+        for (char& c : expected) c = ToUpperAscii(c);
+        EXPECT_EQ(UpperAscii(in), expected) << shift;
+    }
 }
 
 }  // namespace
