@@ -89,19 +89,16 @@ std::string RegistryView::Resolve(std::string_view fullPath) const {
 RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
     for (const auto& [path, key] : recent_)
         if (key && path == fullPath) return key;
-    folded_.assign(fullPath);
-    for (char& c : folded_) c = text::ToUpperAscii(c);
+    std::string folded(fullPath);
+    text::UpperAsciiInPlace(folded.data(), folded.size());
     KeyRef key;
-    if (auto it = opened_.find(folded_); it != opened_.end()) {
+    if (auto it = opened_.find(folded); it != opened_.end()) {
         key = it->second;
     } else {
         if (opened_.size() >= 65536) Forget();
         key = OpenBelowParent(fullPath);
         if (!key) key = std::make_shared<const Key>(OpenUncached(fullPath));
-        // folded_ may have served the parent meanwhile.
-        folded_.assign(fullPath);
-        for (char& c : folded_) c = text::ToUpperAscii(c);
-        opened_.emplace(folded_, key);
+        opened_.emplace(std::move(folded), key);
     }
     auto& slot = recent_[recentNext_];
     recentNext_ = (recentNext_ + 1) % recent_.size();
@@ -111,12 +108,14 @@ RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
 }
 
 RegistryView::KeyRef RegistryView::OpenBelowParent(std::string_view fullPath) const {
-    size_t depth = 0;  // the path's components, as SplitKeyPath counts them
-    for (size_t i = 0; i < fullPath.size(); ++i)
-        if (fullPath[i] != '\\' && (i == 0 || fullPath[i - 1] == '\\')) ++depth;
     // Below every mount point, and below the root aliases and CurrentControlSet (the
-    // first three components), each store's key is a child of its key of the parent.
-    if (depth < 4 || depth <= deepestMount_) return nullptr;
+    // first three components), each store's key is a child of its key of the parent. The
+    // path's components are counted (as SplitKeyPath counts them) only as far as that needs.
+    const size_t enough = std::max<size_t>(4, deepestMount_ + 1);
+    size_t depth = 0;
+    for (size_t i = 0; i < fullPath.size() && depth < enough; ++i)
+        if (fullPath[i] != '\\' && (i == 0 || fullPath[i - 1] == '\\')) ++depth;
+    if (depth < enough) return nullptr;
     size_t end = fullPath.find_last_not_of('\\');
     const size_t cut = fullPath.rfind('\\', end);
     const std::string_view name = fullPath.substr(cut + 1, end - cut);

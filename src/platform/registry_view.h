@@ -80,7 +80,6 @@ private:
     // Keys opened so far by their path as given: a scan opens the same few keys again for
     // every value it reads. Any change through the view forgets them.
     mutable std::unordered_map<std::string, KeyRef> opened_;
-    mutable std::string folded_;    // scratch for the cache key
     // The paths opened last, as given, and their keys: reading one device, a scan goes back
     // and forth between a handful of keys, and a comparison is cheaper than a lookup.
     mutable std::array<std::pair<std::string, KeyRef>, 8> recent_;
