@@ -215,38 +215,50 @@ std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
                                                         "OEM URL",            "Previous Names", "Provider"};
         const bool vista = ctx.info.VistaFamily();
         std::string out;
-        // Twenty-three values for every device: one buffer serves them all.
-        std::string v;
-        auto item = [&](const std::string& key, const std::string_view name) {
+        // Twenty-three values of two keys for every device: each key is opened once.
+        auto item = [&](const platform::RegistryView::KeyRef& key, const std::string_view name) {
             if (name == "DeviceID") {
                 out.append("DeviceID: ").append(r.MatchingDeviceId).append("|");
                 return;
             }
-            if (key.empty()) return;
+            if (!key) return;
             RegReadInfo info;
-            const RegData d = ctx.reg.cP_GetRegValue(hkey::kLocalMachine, key, name, info);
+            const RegData d = ctx.reg.cP_GetRegValue(key, hkey::kLocalMachine, name, info);
             if (info.bNoData || info.bValNoExist) return;
             const std::string whole = d.kind == RegData::Kind::kText ? std::string() : d.ToText();
-            v.clear();
-            for (char c : d.kind == RegData::Kind::kText ? std::string_view(d.text) : std::string_view(whole))
-                if (c != '\x10' && c != '\x14') v += c;
-            std::string_view shown = v;
+            std::string_view shown = d.kind == RegData::Kind::kText ? std::string_view(d.text) : std::string_view(whole);
+            // Two control characters are dropped; most values hold neither.
+            std::string kept;
+            if (shown.find_first_of("\x10\x14") != std::string_view::npos) {
+                for (char c : shown)
+                    if (c != '\x10' && c != '\x14') kept += c;
+                shown = kept;
+            }
             if (vista && (name == "Mfg" || name == "DeviceDesc"))
                 if (const size_t at = shown.find(';'); at != std::string_view::npos) shown.remove_prefix(at + 1);
             out.append(name).append(": ");
             if (name == "HardwareID" || name == "CompatibleIDs") {
                 if (!shown.empty() && shown.back() == '\0') shown.remove_suffix(1);
-                for (char c : shown) {
-                    if (c == '\0') out.append("\r\n");
-                    else out += c;
+                for (size_t from = 0;;) {
+                    const size_t nul = shown.find('\0', from);
+                    out.append(shown.substr(from, nul - from));
+                    if (nul == std::string_view::npos) break;
+                    out.append("\r\n");
+                    from = nul + 1;
                 }
             } else {
                 out.append(shown.substr(0, shown.find('\0')));
             }
             out += '|';
         };
-        for (const char* name : kInstanceValues) item(r.DeviceInstanceId, name);
-        for (const char* name : kDriverValues) item(r.RegDriverInstance, name);
+        const auto instance = r.DeviceInstanceId.empty()
+                                  ? nullptr
+                                  : ctx.reg.OpenForReading(hkey::kLocalMachine, r.DeviceInstanceId);
+        const auto driver = r.RegDriverInstance.empty()
+                                ? nullptr
+                                : ctx.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance);
+        for (const char* name : kInstanceValues) item(instance, name);
+        for (const char* name : kDriverValues) item(driver, name);
         if (!out.empty()) out.pop_back();
         return out;
     });

@@ -147,18 +147,52 @@ bool cReg::cP_IsSubKeys(uint32_t hive, std::string_view key) {
 
 RegData cReg::cP_GetRegValue(uint32_t hive, std::string_view key, std::string_view value, RegReadInfo& info,
                              const RegReadOptions& opt) {
-    RegData result;
     try {
         platform::RegistryView::KeyRef k;
         if (OpenKey(hive, key, opt.access, k) != rs::kSuccess) {
             info = {true, true, 0};
-            return result;
+            return {};
         }
+        return ReadValue(*k, hive, value, info, opt);
+    } catch (...) {
+        ReportError(kModule, "cP_GetRegValue");
+    }
+    return {};
+}
+
+platform::RegistryView::KeyRef cReg::OpenForReading(uint32_t hive, std::string_view key) {
+    try {
+        platform::RegistryView::KeyRef k;
+        if (OpenKey(hive, key, regaccess::kRead, k) == rs::kSuccess) return k;
+    } catch (...) {
+        ReportError(kModule, "cP_GetRegValue");
+    }
+    return nullptr;
+}
+
+RegData cReg::cP_GetRegValue(const platform::RegistryView::KeyRef& key, uint32_t hive, std::string_view value,
+                             RegReadInfo& info, const RegReadOptions& opt) {
+    if (!key) {
+        info = {true, true, 0};
+        return {};
+    }
+    try {
+        return ReadValue(*key, hive, value, info, opt);
+    } catch (...) {
+        ReportError(kModule, "cP_GetRegValue");
+    }
+    return {};
+}
+
+RegData cReg::ReadValue(const platform::RegistryView::Key& k, uint32_t hive, std::string_view value,
+                        RegReadInfo& info, const RegReadOptions& opt) {
+    RegData result;
+    {
         RegValue& v = value_;
         v.name.clear();
         v.type = platform::kRegNone;
         v.data.clear();
-        const bool found = view_.FindValue(*k, value, v);
+        const bool found = view_.FindValue(k, value, v);
         // Size as the registry's ANSI interface reports it: text in characters.
         size_t size = v.data.size();
         if (found && IsStringType(v.type)) size = v.data.size() / 2;
@@ -226,8 +260,6 @@ RegData cReg::cP_GetRegValue(uint32_t hive, std::string_view key, std::string_vi
         info.bNoData = false;
         info.bValNoExist = false;
         info.lDataType = v.type;
-    } catch (...) {
-        ReportError(kModule, "cP_GetRegValue");
     }
     return result;
 }

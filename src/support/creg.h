@@ -85,6 +85,11 @@ public:
                                        bool bBinaryAsString, bool bValuesOnly);
     RegData cP_GetRegValue(uint32_t hive, std::string_view key, std::string_view value, RegReadInfo& info,
                            const RegReadOptions& opt = {});
+    // For many values of one key: the key opened for reading once (null when it cannot be),
+    // then each value read as cP_GetRegValue reads it from hive + key.
+    platform::RegistryView::KeyRef OpenForReading(uint32_t hive, std::string_view key);
+    RegData cP_GetRegValue(const platform::RegistryView::KeyRef& key, uint32_t hive, std::string_view value,
+                           RegReadInfo& info, const RegReadOptions& opt = {});
     // False on success; true on failure with the status in lErrVal.
     bool cP_WriteRegValue(uint32_t hive, std::string_view key, std::string_view name, const RegData& data,
                           uint32_t access, bool bCreate, int32_t lDataType, long& lErrVal);
@@ -106,6 +111,8 @@ public:
 private:
     // Opens for the given access: status 0 with the key, 2 missing, 5 refused.
     long OpenKey(uint32_t hive, std::string_view key, uint32_t access, platform::RegistryView::KeyRef& out) const;
+    RegData ReadValue(const platform::RegistryView::Key& key, uint32_t hive, std::string_view value, RegReadInfo& info,
+                      const RegReadOptions& opt);
     platform::RegistryView& view_;
     mutable std::string path_;  // scratch for the full path of OpenKey
     platform::RegValue value_;  // scratch for cP_GetRegValue: its data keeps its capacity
