@@ -47,6 +47,24 @@ TEST(XmlEscape, TheViewFormEncodesAlikeAndCopiesNothingPlain) {
     }
 }
 
+TEST(XmlEscape, LongValuesFindEveryCharacterToEncodeWhereverItFalls) {
+    // Long values are passed over sixteen bytes at a time: each byte value at every offset
+    // against those blocks, within plain text.
+    const std::string kept = "\t\n\r !#$%()*+-./";
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        std::string expected(1, c);
+        if (b >= 128) expected = "&#65533;";  // a lone byte past ASCII is no character
+        else if (b == 127 || (b < 48 && kept.find(c) == std::string::npos))
+            expected = "&#" + std::to_string(b) + ";";
+        for (size_t at = 0; at < 34; ++at) {
+            const std::string before(at, 'x'), after(40 - at, 'y');
+            std::string scratch;
+            EXPECT_EQ(EncodedText(before + c + after, scratch), before + expected + after) << b << " at " << at;
+        }
+    }
+}
+
 TEST(XmlEscape, DecodeRestoresAnyText) {
     const std::string samples[] = {
         "plain",
