@@ -87,11 +87,14 @@ private:
                 failed_ = true;
                 return false;
             }
-            if (n == 0) {
-                size_ = start + done;  // the end of the file
+            done += static_cast<size_t>(n);
+            // Fewer bytes than asked for: the end of the file (pread refuses pipes and the
+            // like, and a regular file reads short only at its end). Most driver files are
+            // smaller than the window, and this spares each a second read that returns 0.
+            if (n == 0 || done < len) {
+                size_ = start + done;
                 break;
             }
-            done += static_cast<size_t>(n);
         }
         start_ = start;
         end_ = done;
