@@ -33,6 +33,9 @@ void FileStage::Submit(FileJob& job) {
     const size_t at = submitted_.load(std::memory_order_relaxed);
     while (at - taken_.load(std::memory_order_acquire) >= kRing) Pause();  // full: rare
     job.seq_ = at;
+    // A job may be handed over again (a scan's own jobs, scan after scan): it starts afresh.
+    job.done_.store(false, std::memory_order_relaxed);
+    job.log_.clear();
     ring_[at % kRing] = &job;
     submitted_.store(at + 1, std::memory_order_seq_cst);
     // Paired with the stage's store to sleeping_ before it looks at submitted_ again: one

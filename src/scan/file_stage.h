@@ -42,7 +42,8 @@ public:
     FileStage& operator=(const FileStage&) = delete;
 
     // The job must live until Wait has returned for it. Only one thread may submit and
-    // wait. With the ring full it waits for a free place.
+    // wait. With the ring full it waits for a free place. A job run before may be handed
+    // over again once it is done: it starts not done and with an empty log.
     void Submit(FileJob& job);
     // Until the job has run; afterwards its results may be read on this thread.
     void Wait(FileJob& job);

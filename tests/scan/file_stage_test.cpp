@@ -1,9 +1,12 @@
 #include "scan/file_stage.h"
 
+#include "support/error_log.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -60,6 +63,30 @@ TEST(FileStage, StoppingRunsWhatWasHandedOver) {
     EXPECT_EQ(order.size(), 40u);
     for (const auto& job : jobs) EXPECT_TRUE(job->Done());
     FileStage idle;  // a stage given nothing stops too
+}
+
+// A scan hands its own jobs over again on every scan: each time is waited for afresh and
+// leaves only its own log records.
+class LoggingJob final : public FileJob {
+public:
+    void Run() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ++runs;
+        Logger::Instance().WriteLog("run " + std::to_string(runs), false, {});
+    }
+    int runs = 0;
+};
+
+TEST(FileStage, AJobHandedOverAgainIsWaitedForAgain) {
+    LoggingJob job;
+    for (int scan = 1; scan <= 2; ++scan) {
+        FileStage stage;
+        stage.Submit(job);
+        EXPECT_FALSE(job.Done());
+        stage.Wait(job);
+        EXPECT_EQ(job.runs, scan);
+        EXPECT_EQ(job.Log(), std::vector<std::string>{"run " + std::to_string(scan)});
+    }
 }
 
 }  // namespace
