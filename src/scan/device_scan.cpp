@@ -86,6 +86,13 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     std::optional<FileStage> stage;
     if (options_.fileThread) {
         stage.emplace();
+        // The count of the device tree for the progress bar reads only the registry, which
+        // this thread leaves alone until the walk: the file thread counts while this one
+        // writes the document's head and loads the common devices.
+        count_.progress = &progress_;
+        count_.reg = &ctx_.reg;
+        count_.info = &info;
+        stage->Submit(count_);
         prepare_.locator = locator_.get();
         stage->Submit(prepare_);
     }
@@ -98,7 +105,12 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
         ReportError(kModule, "mP_InitializeDrivers", kErrMsxmlValidate, "QRT_MSXML_VALIDATE_ERR", why);
         return result_;
     }
-    progress_.mP_SetPGBandStatusBar(true, ctx_.reg, info);
+    if (stage) {
+        stage->Wait(count_);
+        LogCapture::Replay(count_.Log());
+    } else {
+        progress_.mP_SetPGBandStatusBar(true, ctx_.reg, info);
+    }
 
     try {
         Walk(stage);
@@ -120,6 +132,8 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     }
     return result_;
 }
+
+void DeviceScan::CountJob::Run() { progress->mP_SetPGBandStatusBar(true, *reg, *info); }
 
 void DeviceScan::PrepareJob::Run() {
     GuardedRun(kModule, "mP_InitializeDrivers", [&] { locator->Prepare(); });

@@ -133,6 +133,12 @@ private:
     // The file thread's first job: readying the locator (listing the probe folders) while
     // this thread opens the document and counts the devices, rather than in the first
     // device's file steps.
+    struct CountJob : FileJob {
+        ScanProgress* progress = nullptr;
+        cReg* reg = nullptr;
+        const ComputerInfo* info = nullptr;
+        void Run() override;
+    } count_;
     struct PrepareJob : FileJob {
         inf::InstallFileLocator* locator = nullptr;
         void Run() override;
