@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <exception>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "platform/atomic_file.h"
 
@@ -185,14 +188,77 @@ bool LoadXmlFile(pugi::xml_document& doc, const std::filesystem::path& file, Par
 
 namespace {
 
+using Put = std::function<void(std::string_view)>;
+
+struct PutWriter final : pugi::xml_writer {
+    const Put& put;
+    explicit PutWriter(const Put& p) : put(p) {}
+    void write(const void* data, size_t size) override { put({static_cast<const char*>(data), size}); }
+};
+
+struct StringWriter final : pugi::xml_writer {
+    std::string& out;
+    explicit StringWriter(std::string& o) : out(o) {}
+    void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
+};
+
+// A root of this many elements and nothing else is printed in two halves at once.
+constexpr size_t kHalvesFrom = 256;
+
+// Prints `root` as pugixml does, its second half of children on a thread of its own into
+// memory while this thread hands the first to `put`: a scan's document is thousands of
+// records, and printing it is most of the save. False, having printed nothing, for a root
+// that holds anything but elements or too few of them.
+bool PrintInHalves(pugi::xml_node root, unsigned format, const Put& put) {
+    std::vector<pugi::xml_node> kids;
+    for (pugi::xml_node kid : root.children()) {
+        if (kid.type() != pugi::node_element) return false;
+        kids.push_back(kid);
+    }
+    if (kids.size() < kHalvesFrom) return false;
+    // The root's own tags as pugixml writes them: a copy of it with one empty child.
+    pugi::xml_document shell;
+    pugi::xml_node copy = shell.append_child(root.name());
+    for (pugi::xml_attribute a : root.attributes()) copy.append_copy(a);
+    copy.append_child("x");
+    std::string tags;
+    StringWriter tagWriter(tags);
+    copy.print(tagWriter, "\t", format, pugi::encoding_utf8);
+    const std::string child = (format & pugi::format_raw) ? "<x />" : "\t<x />\n";
+    const size_t at = tags.rfind(child);
+    if (at == std::string::npos) return false;
+
+    const size_t half = kids.size() / 2;
+    std::string second;
+    std::exception_ptr failed;
+    std::thread printer([&] {
+        try {
+            StringWriter w(second);
+            for (size_t i = half; i < kids.size(); ++i) kids[i].print(w, "\t", format, pugi::encoding_utf8, 1);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    // Joined however this thread leaves (a sink that throws): the printer reads `kids`.
+    struct Join {
+        std::thread& t;
+        ~Join() {
+            if (t.joinable()) t.join();
+        }
+    } join{printer};
+    put(std::string_view(tags).substr(0, at));
+    PutWriter direct(put);
+    for (size_t i = 0; i < half; ++i) kids[i].print(direct, "\t", format, pugi::encoding_utf8, 1);
+    printer.join();
+    if (failed) std::rethrow_exception(failed);
+    put(second);
+    put(std::string_view(tags).substr(at + child.size()));
+    return true;
+}
+
 // Prints the document in its saved form, handing the bytes to `put` in order.
-void PrintDocument(const pugi::xml_document& doc, const ShapeWalker& shape,
-                   const std::function<void(std::string_view)>& put) {
-    struct Writer final : pugi::xml_writer {
-        const std::function<void(std::string_view)>& put;
-        explicit Writer(const std::function<void(std::string_view)>& p) : put(p) {}
-        void write(const void* data, size_t size) override { put({static_cast<const char*>(data), size}); }
-    } writer(put);
+void PrintDocument(const pugi::xml_document& doc, const ShapeWalker& shape, const Put& put) {
+    PutWriter writer(put);
     const unsigned format = shape.deep ? pugi::format_raw : pugi::format_indent;
     for (pugi::xml_node child : doc.children()) {
         if (child.type() == pugi::node_declaration) {
@@ -208,7 +274,9 @@ void PrintDocument(const pugi::xml_document& doc, const ShapeWalker& shape,
             put(decl);
             continue;
         }
-        child.print(writer, "\t", format | pugi::format_no_declaration, pugi::encoding_utf8);
+        if (child.type() != pugi::node_element ||
+            !PrintInHalves(child, format | pugi::format_no_declaration, put))
+            child.print(writer, "\t", format | pugi::format_no_declaration, pugi::encoding_utf8);
         if (format == pugi::format_raw) put("\n");
     }
 }
