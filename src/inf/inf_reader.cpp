@@ -379,6 +379,21 @@ int64_t InfReader::mP_GetPrivateProfileSection(const fs::path& file, std::string
     return count;
 }
 
+bool InfReader::ForEachSectionKey(const fs::path& file, std::string_view section,
+                                  const std::function<void(std::string_view)>& f) {
+    const auto open = profile_.Open(file);
+    if (!open.file || !(os_.bNT || open.file->StoredSize() < kManualParseFrom)) return false;
+    const size_t s = open.file->FindSection(platform::TrimSpaces(text::Utf8ToCp1252(section)));
+    if (s == platform::ProfileFile::npos) return true;
+    std::string utf8;
+    for (const platform::ProfileFile::Line& line : open.file->Lines(s)) {
+        if (!line.hasKey) continue;
+        utf8 = platform::AnsiToUtf8(line.key);
+        f(text::Trim(utf8));
+    }
+    return true;
+}
+
 bool InfReader::mP_IsInfSection(std::string_view name, const fs::path& inf) {
     return IsInfSection(text::Utf8ToCp1252(name), inf);
 }

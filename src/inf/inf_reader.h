@@ -7,6 +7,7 @@
 // so lengths it tests count that code page's characters.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,6 +52,12 @@ public:
     // section) is logged and gives 0 and "".
     int64_t mP_GetPrivateProfileSection(const std::filesystem::path& file,
                                         std::string_view section, std::string& text);
+    // The keys (UTF-8, before the '=', blanks trimmed) of the section's lines that have one,
+    // in order: what mP_GetPrivateProfileSection lists, without building the list. False,
+    // having called nothing, where that function would have to do more than list the
+    // parsed section (a file it cannot read, the 9x reading of a large INF): use it there.
+    bool ForEachSectionKey(const std::filesystem::path& file, std::string_view section,
+                           const std::function<void(std::string_view)>& f);
     // True when the name occurs in the file's section names, case ignored: a substring
     // test, so "X.NT" is found when only "X.NTx86" exists.
     bool mP_IsInfSection(std::string_view name, const std::filesystem::path& inf);

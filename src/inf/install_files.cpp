@@ -59,9 +59,15 @@ void InstallFileLocator::ForceAdd(const fs::path& host, std::string& list) {
         // The Windows 9x reader logs a section a large INF lacks; an INF without source
         // disks is no failure here.
         if (NineX(ctx_) && !reader_.mP_IsInfSection("SourceDisksFiles", host)) return;
+        UniqueListAppender names(list);
+        // Straight from the parsed section where the section reader would list just that.
+        // Trimmed: "file.sys = 1" names file.sys, which the method's own list has.
+        if (reader_.ForEachSectionKey(host, "SourceDisksFiles", [&](std::string_view name) {
+                if (name.empty() || name[0] != ';') names.Add(name);
+            }))
+            return;
         std::string section;
         reader_.mP_GetPrivateProfileSection(host, "SourceDisksFiles", section);
-        UniqueListAppender names(list);
         const std::string_view body = section;
         for (size_t start = 0, end = 0; start < body.size(); start = end + 1) {
             end = std::min(body.find('\0', start), body.size());
