@@ -1,5 +1,8 @@
 #include "inf/inf_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "platform/profile_text.h"
 #include "support/text.h"
 
@@ -27,8 +30,14 @@ char32_t UpperCodePoint(char32_t c) {
 }
 
 bool IsAscii(std::string_view s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if (w & 0x8080808080808080ULL) return false;
+    }
+    for (; i < s.size(); ++i)
+        if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
     return true;
 }
 
@@ -44,7 +53,7 @@ void FoldNameCaseInto(std::string_view utf8, std::string& out) {
     out.clear();
     if (IsAscii(utf8) || !text::IsValidUtf8(utf8)) {
         out.assign(utf8);
-        for (char& c : out) c = text::ToUpperAscii(c);
+        text::UpperAsciiInPlace(out.data(), out.size());
         return;
     }
     out.reserve(utf8.size());

@@ -69,5 +69,17 @@ TEST(InfText, AppendToListKeepsTheFirstSpellingOfAName) {
     EXPECT_EQ(ansi.Text(), "\xE9t\xE9.sys");
 }
 
+TEST(InfText, NamesFoldTheSameWhereverTheirFirstLetterBeyondAsciiFalls) {
+    // ASCII is told eight bytes at a time: a letter beyond it at every offset of a long
+    // name, and a byte that is no UTF-8, which folds as ASCII does.
+    for (size_t at = 0; at < 20; ++at) {
+        const std::string before(at, 'a'), after(19 - at, 'b');
+        EXPECT_EQ(FoldNameCase(before + "\xC3\xA9" + after),
+                  std::string(at, 'A') + "\xC3\x89" + std::string(19 - at, 'B')) << at;
+        EXPECT_EQ(FoldNameCase(before + "\xE9" + after), std::string(at, 'A') + "\xE9" + std::string(19 - at, 'B'))
+            << at;
+    }
+}
+
 }  // namespace
 }  // namespace vornel::inf
