@@ -130,9 +130,10 @@ private:
     // File versions by host path read by the file steps; ctx_.fileVersions serves this thread.
     std::unordered_map<std::string, std::string> fileThreadVersions_;
     FileStage* stage_ = nullptr;  // during the walk, unless options_.fileThread is off
-    // The file thread's first job: readying the locator (listing the probe folders) while
-    // this thread opens the document and counts the devices, rather than in the first
-    // device's file steps.
+    // The file thread's first jobs, while this thread opens the document: counting the
+    // device tree for the progress bar (this thread waits for it before the walk), then
+    // readying the locator (listing the probe folders) rather than in the first device's
+    // file steps.
     struct CountJob : FileJob {
         ScanProgress* progress = nullptr;
         cReg* reg = nullptr;

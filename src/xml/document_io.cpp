@@ -4,6 +4,7 @@
 #include <functional>
 #include <exception>
 #include <sstream>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -231,14 +232,19 @@ bool PrintInHalves(pugi::xml_node root, unsigned format, const Put& put) {
     const size_t half = kids.size() / 2;
     std::string second;
     std::exception_ptr failed;
-    std::thread printer([&] {
-        try {
-            StringWriter w(second);
-            for (size_t i = half; i < kids.size(); ++i) kids[i].print(w, "\t", format, pugi::encoding_utf8, 1);
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
+    std::thread printer;
+    try {
+        printer = std::thread([&] {
+            try {
+                StringWriter w(second);
+                for (size_t i = half; i < kids.size(); ++i) kids[i].print(w, "\t", format, pugi::encoding_utf8, 1);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        return false;  // no thread to be had: printed in one pass
+    }
     // Joined however this thread leaves (a sink that throws): the printer reads `kids`.
     struct Join {
         std::thread& t;
