@@ -9,11 +9,12 @@
 namespace vornel::platform {
 
 // Call once, early in main, before the scan allocates. Safe to call more than once; does
-// nothing where the C library or the kernel lacks a setting.
-void TuneHeapForScan();
+// nothing where the C library or the kernel lacks a setting. True when this call set the
+// heap up: its next new object starts a huge page advised as such.
+bool TuneHeapForScan();
 
 // The same for a thread about to allocate much of its own (its arena); does nothing unless
 // TuneHeapForScan was called. Call on that thread.
-void TuneThreadHeap();
+bool TuneThreadHeap();
 
 }  // namespace vornel::platform
