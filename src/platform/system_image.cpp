@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxMemo = 1 << 16;
+// Longer paths are not found at all, which the whole path's lookup says.
+constexpr size_t kMaxPlainPath = 32767;
 
 using Kind = EntryKind;
 using Node = FolderEntry;
@@ -85,7 +87,11 @@ struct SystemImage::Impl {
         std::optional<Hit> hit;
         uint32_t error = 0;
     };
-    std::unordered_map<std::string, Memo> memo;
+    struct PathHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, Memo, PathHash, std::equal_to<>> memo;
     // Folders whose files were asked about last, held open for their facts.
     FolderHandles handles;
     // Listings being read ahead; last, so that its thread stops before the rest goes.
@@ -98,6 +104,7 @@ struct SystemImage::Impl {
     std::optional<Hit> Walk(const std::vector<std::string>& names, bool folderOnly);
     std::optional<Hit> Lookup(std::string_view windowsPath);
     std::optional<Hit> LookupUncached(std::string_view windowsPath);
+    bool LookupInParent(std::string_view windowsPath, std::optional<Hit>& out);
     // stat() of a file or folder below the root, through its folder's handle.
     bool StatOf(const Hit& h, struct stat& st);
     Folder& FolderOf(const Hit& h) {
@@ -191,15 +198,43 @@ std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Walk(const std::vector<
 }
 
 std::optional<SystemImage::Impl::Hit> SystemImage::Impl::Lookup(std::string_view windowsPath) {
-    std::string key(windowsPath);
-    if (const auto m = memo.find(key); m != memo.end()) {
+    if (const auto m = memo.find(windowsPath); m != memo.end()) {
         if (!m->second.hit) SetLastErrorCode(m->second.error);
         return m->second.hit;
     }
+    std::optional<Hit> hit;
+    if (!LookupInParent(windowsPath, hit)) hit = LookupUncached(windowsPath);
     if (memo.size() >= kMaxMemo) memo.clear();
-    const std::optional<Hit> hit = LookupUncached(windowsPath);
-    memo.emplace(std::move(key), Memo{hit, hit ? 0u : GetLastErrorCode()});
+    memo.emplace(windowsPath, Memo{hit, hit ? 0u : GetLastErrorCode()});
     return hit;
+}
+
+// A scan asks about thousands of files in a few dozen folders. A path whose last name is
+// plain (nothing Windows would trim, reject or expand) names that name in the folder its
+// other part names, so the folder's lookup, kept from the first file there, serves them
+// all. False where that does not hold or the folder is not found: then the whole path is
+// looked up, and its error is the one Windows gives.
+bool SystemImage::Impl::LookupInParent(std::string_view windowsPath, std::optional<Hit>& out) {
+    const size_t cut = windowsPath.find_last_of("\\/");
+    if (cut == std::string_view::npos || cut == 0 || cut + 1 == windowsPath.size()) return false;
+    const std::string_view folder = windowsPath.substr(0, cut), name = windowsPath.substr(cut + 1);
+    if (folder.back() == '\\' || folder.back() == '/' || name.back() == '.' || name.back() == ' ' ||
+        windowsPath.size() > kMaxPlainPath || windowsPath.find_first_of(std::string_view("%\0", 2)) != std::string_view::npos)
+        return false;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            return false;
+    const std::optional<Hit> in = Lookup(folder);
+    if (!in || !IsFolder(*in)) return false;
+    Folder& f = FolderOf(*in);
+    Node* n = Find(f, name);
+    if (!n) {
+        SetLastErrorCode(win::kFileNotFound);
+        out.reset();
+    } else {
+        out = Hit{&f, n};
+    }
+    return true;
 }
 
 std::optional<SystemImage::Impl::Hit> SystemImage::Impl::LookupUncached(std::string_view windowsPath) {

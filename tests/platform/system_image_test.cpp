@@ -88,6 +88,13 @@ TEST_F(SystemImageTest, DotsAndBlanksAreNormalisedAsWindowsDoes) {
     EXPECT_FALSE(image.Exists("\\\\?\\C:\\WINDOWS\\..\\WINDOWS\\inf"));
     EXPECT_FALSE(image.Exists("\\SystemRoot\\..\\WINDOWS\\inf"));
     EXPECT_FALSE(image.Exists("C:\\WINDOWS\\...\\inf"));
+    // Only the last name odd, in a plain folder known from the lookups above.
+    EXPECT_EQ(image.Resolve("C:\\WINDOWS\\inf\\oem3.inf."), inf);
+    EXPECT_EQ(image.Resolve("C:\\WINDOWS\\inf\\oem3.inf "), inf);
+    SystemImage named(Root());
+    named.SetVariable("InfName", "oem3.inf");
+    EXPECT_EQ(named.Resolve("C:\\WINDOWS\\inf\\oem10.inf"), Host("WiNdOwS/inf/OEM10.inf"));
+    EXPECT_EQ(named.Resolve("C:\\WINDOWS\\inf\\%InfName%"), inf);
 
     // A name that really ends in a dot is out of Win32's reach, but the verbatim form names it.
     dir_.Write("root/odd.", "x");
