@@ -25,6 +25,9 @@ namespace {
 constexpr size_t kMaxMemo = 1 << 16;
 // Longer paths are not found at all, which the whole path's lookup says.
 constexpr size_t kMaxPlainPath = 32767;
+// Folders looked up through their own folder at once: a path of thousands of names (an
+// INF may hold anything) is walked from the root instead of recursing that deep.
+constexpr int kMaxParentDepth = 32;
 
 using Kind = EntryKind;
 using Node = FolderEntry;
@@ -92,6 +95,7 @@ struct SystemImage::Impl {
         size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
     };
     std::unordered_map<std::string, Memo, PathHash, std::equal_to<>> memo;
+    int parentDepth = 0;  // LookupInParent calls under way
     // Folders whose files were asked about last, held open for their facts.
     FolderHandles handles;
     // Listings being read ahead; last, so that its thread stops before the rest goes.
@@ -224,7 +228,17 @@ bool SystemImage::Impl::LookupInParent(std::string_view windowsPath, std::option
     for (char c : name)
         if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
             return false;
-    const std::optional<Hit> in = Lookup(folder);
+    if (parentDepth >= kMaxParentDepth) return false;
+    struct Deeper {
+        int& depth;
+        explicit Deeper(int& d) : depth(++d) {}
+        ~Deeper() { --depth; }
+    };
+    std::optional<Hit> in;
+    {
+        const Deeper deeper(parentDepth);
+        in = Lookup(folder);
+    }
     if (!in || !IsFolder(*in)) return false;
     Folder& f = FolderOf(*in);
     Node* n = Find(f, name);

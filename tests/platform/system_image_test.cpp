@@ -95,6 +95,11 @@ TEST_F(SystemImageTest, DotsAndBlanksAreNormalisedAsWindowsDoes) {
     named.SetVariable("InfName", "oem3.inf");
     EXPECT_EQ(named.Resolve("C:\\WINDOWS\\inf\\oem10.inf"), Host("WiNdOwS/inf/OEM10.inf"));
     EXPECT_EQ(named.Resolve("C:\\WINDOWS\\inf\\%InfName%"), inf);
+    // A path of thousands of names (an INF may name anything) is answered, not recursed into.
+    std::string deep = "C:";
+    for (int i = 0; i < 16000; ++i) deep += "\\a";
+    EXPECT_FALSE(named.Exists(deep + "\\oem3.inf"));
+    EXPECT_EQ(GetLastErrorCode(), 3u);
 
     // A name that really ends in a dot is out of Win32's reach, but the verbatim form names it.
     dir_.Write("root/odd.", "x");
