@@ -104,7 +104,15 @@ std::optional<CivilDate> ParseDate(std::string_view text) {
 }
 
 std::string FormatDate(const CivilDate& date) {
-    char buf[32];
+    // Every driver record formats several dates: the usual ones without the printf machinery.
+    if (date.month >= 0 && date.month <= 99 && date.day >= 0 && date.day <= 99 && date.year >= 0 &&
+        date.year <= 9999) {
+        const auto digit = [](int v) { return static_cast<char>('0' + v % 10); };
+        return {digit(date.month / 10), digit(date.month), '/',
+                digit(date.day / 10),   digit(date.day),   '/',
+                digit(date.year / 1000), digit(date.year / 100), digit(date.year / 10), digit(date.year)};
+    }
+    char buf[40];
     std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", date.month, date.day, date.year);
     return buf;
 }

@@ -223,6 +223,11 @@ TEST(DriverVersionDates, FormsThatParseAndFormsThatDoNot) {
     EXPECT_EQ(DateText(0), "01/01/1970");
     EXPECT_EQ(DateText(-1), "12/31/1969");
     EXPECT_EQ(DateText(951782400), "02/29/2000");
+    // Years of fewer or more than four digits keep the printf form.
+    EXPECT_EQ(FormatDate({1, 2, 3}), "02/03/0001");
+    EXPECT_EQ(FormatDate({9999, 12, 31}), "12/31/9999");
+    EXPECT_EQ(DateText(253402300800), "01/01/10000");
+    EXPECT_EQ(FormatDate({-1, 1, 1}), "01/01/-001");
     EXPECT_EQ(DatePart("6/21/2006 10:00:00"), "06/21/2006");
     EXPECT_EQ(DatePart("someday"), "someday");
 
