@@ -115,7 +115,15 @@ bool IsValidUtf8(std::string_view bytes) {
 std::string Cp1252ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (unsigned char b : bytes) AppendUtf8(out, Cp1252ToCodePoint(b));
+    // INF text is nearly all ASCII, which is the same in both: copied a run at a time.
+    for (size_t i = 0; i < bytes.size();) {
+        size_t run = i;
+        while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
+        out.append(bytes.data() + i, run - i);
+        if (run == bytes.size()) break;
+        AppendUtf8(out, Cp1252ToCodePoint(static_cast<unsigned char>(bytes[run])));
+        i = run + 1;
+    }
     return out;
 }
 

@@ -1,5 +1,5 @@
-// UTF-16LE to UTF-8, which every text the registry gives passes through, and the ASCII
-// upper-casing of registry paths.
+// UTF-16LE to UTF-8, which every text the registry gives passes through, Windows-1252 to
+// UTF-8, which every INF value takes, and the ASCII upper-casing of registry paths.
 #include "support/text.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +28,14 @@ TEST(Utf16LeToUtf8, EveryLengthOfSequenceAndEveryFlaw) {
     EXPECT_EQ(Utf16LeToUtf8(Units({u'a', 0}) + "\x41"), std::string("a\0", 2));  // an odd last byte is dropped
     // The worst case for room: nothing but three-byte characters.
     EXPECT_EQ(Utf16LeToUtf8(Units({0x20AC, 0x20AC, 0x20AC})), "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
+}
+
+TEST(Cp1252ToUtf8, AsciiRunsWithCodePageBytesAnywhere) {
+    EXPECT_EQ(Cp1252ToUtf8(""), "");
+    EXPECT_EQ(Cp1252ToUtf8("DriverVer=07/01/2001"), "DriverVer=07/01/2001");
+    // Euro sign, e acute and y diaeresis first, inside runs, next to each other and last.
+    EXPECT_EQ(Cp1252ToUtf8("\x80" "abc\xE9" "d\xFF\x80"), "\xE2\x82\xAC" "abc\xC3\xA9" "d\xC3\xBF\xE2\x82\xAC");
+    EXPECT_EQ(Cp1252ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST(UpperAscii, EightBytesAtATimeAsOneByOne) {
