@@ -291,8 +291,11 @@ void HiveStore::ValueNames(KeyId key, std::vector<std::string>& out) const {
 bool HiveStore::FindValue(KeyId key, std::string_view name, RegValue& out) const {
     if (!key) return false;
     const Node& n = impl_->ValueList(key);
+    // A scan reads two dozen values of each key it visits: most names differ in length,
+    // which is told without a call.
     for (size_t i = 0; i < n.values.size(); ++i)
-        if (text::IEquals(n.valueNames[i], name)) return impl_->Read(n.values[i], n.valueNames[i], out);
+        if (n.valueNames[i].size() == name.size() && text::IEquals(n.valueNames[i], name))
+            return impl_->Read(n.values[i], n.valueNames[i], out);
     return false;
 }
 
