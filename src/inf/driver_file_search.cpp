@@ -131,32 +131,61 @@ void ForEachEntry(std::string_view list, F&& f) {
 thread_local std::string t_folded;  // the entry being looked up, folded
 }  // namespace
 
+std::vector<std::unique_ptr<UniqueListAppender::Tables>>& UniqueListAppender::Pool() {
+    thread_local std::vector<std::unique_ptr<Tables>> pool;
+    return pool;
+}
+
+UniqueListAppender::UniqueListAppender(std::string& list) : list_(list) {
+    auto& pool = Pool();
+    if (pool.empty()) {
+        t_ = std::make_unique<Tables>();
+    } else {
+        t_ = std::move(pool.back());
+        pool.pop_back();
+    }
+}
+
+UniqueListAppender::~UniqueListAppender() {
+    constexpr size_t kKept = 8;  // more than are ever alive at once
+    auto& pool = Pool();
+    if (pool.size() >= kKept) return;
+    t_->folded.clear();
+    t_->slots.clear();
+    pool.push_back(std::move(t_));
+}
+
 bool UniqueListAppender::Seen(std::string_view folded, uint64_t hash) const {
-    if (slots_.empty()) return false;
-    const size_t mask = slots_.size() - 1;
-    for (size_t i = hash & mask; slots_[i].used; i = (i + 1) & mask) {
-        const Slot& slot = slots_[i];
-        if (slot.hash == hash && std::string_view(folded_).substr(slot.at, slot.size) == folded) return true;
+    const std::vector<Slot>& slots = t_->slots;
+    if (slots.empty()) return false;
+    const size_t mask = slots.size() - 1;
+    for (size_t i = hash & mask; slots[i].used; i = (i + 1) & mask) {
+        const Slot& slot = slots[i];
+        if (slot.hash == hash && std::string_view(t_->folded).substr(slot.at, slot.size) == folded) return true;
     }
     return false;
 }
 
 void UniqueListAppender::Remember(std::string_view folded, uint64_t hash) {
     if (Seen(folded, hash)) return;
-    auto place = [this](const Slot& slot) {
-        const size_t mask = slots_.size() - 1;
+    std::vector<Slot>& slots = t_->slots;
+    auto place = [&slots](const Slot& slot) {
+        const size_t mask = slots.size() - 1;
         size_t i = slot.hash & mask;
-        while (slots_[i].used) i = (i + 1) & mask;
-        slots_[i] = slot;
+        while (slots[i].used) i = (i + 1) & mask;
+        slots[i] = slot;
     };
-    if ((used_ + 1) * 2 > slots_.size()) {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(std::max<size_t>(16, old.size() * 2), Slot{});
+    if ((used_ + 1) * 2 > slots.size()) {
+        // The old table moves to the spare buffer, whose room the new one takes over.
+        std::vector<Slot>& old = t_->spare;
+        old.swap(slots);
+        slots.assign(std::max<size_t>(16, old.size() * 2), Slot{});
         for (const Slot& slot : old)
             if (slot.used) place(slot);
+        old.clear();
     }
-    place({hash, static_cast<uint32_t>(folded_.size()), static_cast<uint32_t>(folded.size()), true});
-    folded_.append(folded);
+    place({hash, static_cast<uint32_t>(t_->folded.size()), static_cast<uint32_t>(folded.size()), true});
+    t_->folded.append(folded);
     ++used_;
 }
 

@@ -40,25 +40,33 @@ std::vector<std::string> ProbeFoldersBelowWindows();
 // does, in time linear in the number of items.
 class UniqueListAppender {
 public:
-    explicit UniqueListAppender(std::string& list) : list_(list) {}
+    explicit UniqueListAppender(std::string& list);
+    ~UniqueListAppender();
+    UniqueListAppender(const UniqueListAppender&) = delete;
+    UniqueListAppender& operator=(const UniqueListAppender&) = delete;
     void Add(std::string_view item);
 
 private:
     // The folded entries, gathered on first use, one after another in one buffer, and
-    // found through an open-addressing table: a record's lists cost a few allocations,
-    // not two for every entry.
+    // found through an open-addressing table: a record's lists cost no allocation for
+    // each entry. The buffers pass from appender to appender on a thread (a scan makes
+    // several for every device), so once warm they cost none at all.
     struct Slot {
         uint64_t hash = 0;
         uint32_t at = 0, size = 0;
         bool used = false;
     };
+    struct Tables {
+        std::string folded;
+        std::vector<Slot> slots, spare;
+    };
+    static std::vector<std::unique_ptr<Tables>>& Pool();
     bool Seen(std::string_view folded, uint64_t hash) const;
     void Remember(std::string_view folded, uint64_t hash);
     void RememberEach(std::string_view entries);
 
     std::string& list_;
-    std::string folded_;
-    std::vector<Slot> slots_;
+    std::unique_ptr<Tables> t_;
     size_t used_ = 0;
     bool built_ = false;
 };
