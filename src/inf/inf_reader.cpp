@@ -183,7 +183,11 @@ int64_t InfReader::SectionText(const fs::path& file, std::string_view section,
 bool InfReader::IsInfSection(std::string_view name, const fs::path& inf) {
     const uint32_t size = BufferSize(inf);
     if (size == 0) return false;
-    const std::string names = profile_.GetSectionNames(inf, size);
+    // The section-names answer for a buffer of that size, looked at where the parsed file
+    // keeps it rather than copied out: asked for every install section of every INF.
+    const auto open = profile_.Open(inf);
+    if (!open.file) return false;
+    const std::string_view names = platform::ClipProfileListView(open.file->SectionNameList(), size);
     if (names.size() <= 1) return false;
     return AnsiIFind(names, name) != std::string_view::npos;
 }

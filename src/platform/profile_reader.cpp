@@ -102,14 +102,19 @@ std::string ClipProfileValue(std::string_view whole, uint32_t size) {
     return std::string(whole);
 }
 
-std::string ClipProfileList(std::string whole, uint32_t size) {
+std::string_view ClipProfileListView(std::string_view whole, uint32_t size) {
     if (size < 2 || whole.empty()) return {};
     // The buffer needs the list and one more NUL; a list that only just fits is treated
     // as cut, as Windows does.
     if (whole.size() + 1 >= size) {
         SetLastErrorCode(win::kMoreData);
-        whole.resize(size - 2);
+        return whole.substr(0, size - 2);
     }
+    return whole;
+}
+
+std::string ClipProfileList(std::string whole, uint32_t size) {
+    whole.resize(ClipProfileListView(whole, size).size());
     return whole;
 }
 

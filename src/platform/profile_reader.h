@@ -123,5 +123,7 @@ std::string ClipProfileValue(std::string_view whole, uint32_t size);
 // A NUL-ended list (`whole` without the final extra NUL): the characters before the
 // returned count; a list that does not fit with room to spare is cut to size-2.
 std::string ClipProfileList(std::string whole, uint32_t size);
+// The same cut, of a list kept elsewhere.
+std::string_view ClipProfileListView(std::string_view whole, uint32_t size);
 
 }  // namespace vornel::platform
