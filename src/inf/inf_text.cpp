@@ -142,6 +142,14 @@ bool FileList::SameName(std::string_view a, std::string_view b) const {
 
 bool FileList::Contains(std::string_view item) {
     if (entries_.size() < kHashFrom) {
+        // Names of one case-blind byte alphabet are equal only at equal lengths: most
+        // pairs are told apart without looking at them.
+        if (ansi_ || (allAscii_ && IsAscii(item))) {
+            for (const auto& [at, len] : entries_)
+                if (len == item.size() && platform::AnsiIEquals(std::string_view(text_).substr(at, len), item))
+                    return true;
+            return false;
+        }
         for (const auto& [at, len] : entries_)
             if (SameName(std::string_view(text_).substr(at, len), item)) return true;
         return false;
@@ -159,6 +167,7 @@ void FileList::Add(std::string_view item) {
     }
     const size_t start = text_.size();
     text_.append(item);
+    allAscii_ = allAscii_ && IsAscii(item);
     // The list's entries are what splitting it at the separator gives, so an item holding
     // the separator adds each of its pieces.
     size_t at = start;

@@ -64,6 +64,7 @@ private:
     bool ansi_;
     std::vector<std::pair<size_t, size_t>> entries_;  // offset and length in text_
     std::unordered_set<std::string> seen_;            // folded entries, once hashed
+    bool allAscii_ = true;                             // so far, as nearly every list is
 };
 
 }  // namespace vornel::inf

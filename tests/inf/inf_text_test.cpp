@@ -55,7 +55,8 @@ TEST(InfText, AppendToListKeepsTheFirstSpellingOfAName) {
               "\xC3\xA9t\xC3\xA9.sys");
 
     // The linear-time list agrees with repeated appends, separators inside items included.
-    const char* items[] = {"a.sys", "B.dll", "A.SYS", "x|y", "Y", "", "b.DLL", "z|", "q"};
+    const char* items[] = {"a.sys", "B.dll", "A.SYS", "x|y", "Y", "", "b.DLL", "z|", "q",
+                           "\xC3\xA9t\xC3\xA9.sys", "\xC3\x89T\xC3\x89.SYS", "c.sys", "C.SYS"};
     FileList list;
     std::string expected;
     for (const char* item : items) {
