@@ -192,8 +192,38 @@ bool InfReader::IsInfSection(std::string_view name, const fs::path& inf) {
     return AnsiIFind(names, name) != std::string_view::npos;
 }
 
+template <class F>
+bool InfReader::ForEachSectionLine(const fs::path& inf, std::string_view section, F&& f) {
+    const auto open = profile_.Open(inf);
+    if (!open.file || !(os_.bNT || open.file->StoredSize() < kManualParseFrom)) return false;
+    const platform::ProfileFile& pf = *open.file;
+    const size_t s = pf.FindSection(platform::TrimSpaces(section));
+    if (s == platform::ProfileFile::npos) return true;
+    auto length = [](const platform::ProfileFile::Line& line) {
+        return line.hasKey ? line.key.size() + 1 + line.value.size() : line.text.size();
+    };
+    // The joined answer's length decides as it would: two characters or fewer count as
+    // nothing, and one a buffer of the file's size would cut is left to SectionText.
+    size_t joined = 0;
+    for (const auto& line : pf.Lines(s)) joined += length(line) + 1;
+    if (joined + 1 >= BufferSize(inf)) return false;
+    if (joined <= 2) return true;
+    std::string keyed;
+    for (const auto& line : pf.Lines(s)) {
+        if (!line.hasKey) {
+            f(line.text);
+            continue;
+        }
+        keyed.assign(line.key).append(1, '=').append(line.value);
+        f(std::string_view(keyed));
+    }
+    return true;
+}
+
 void InfReader::AddSectionFiles(const fs::path& inf, std::string_view section, int method,
                                 FileList& list) {
+    if (ForEachSectionLine(inf, section, [&](std::string_view line) { list.Add(p_CleanFileName(line, method)); }))
+        return;
     std::string text;
     SectionText(inf, section, text);
     if (text.size() < 3) return;

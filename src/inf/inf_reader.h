@@ -80,6 +80,10 @@ private:
                     const std::shared_ptr<const platform::ProfileFile>& file, FileList& list);
     void AddSectionFiles(const std::filesystem::path& inf, std::string_view section, int method,
                          FileList& list);
+    // Each line SectionText would give for the section (ANSI), straight from the parsed
+    // file. False, having called nothing, where SectionText would do more than join them.
+    template <class F>
+    bool ForEachSectionLine(const std::filesystem::path& inf, std::string_view section, F&& f);
     uint32_t BufferSize(const std::filesystem::path& file);
 
     platform::ProfileReader& profile_;

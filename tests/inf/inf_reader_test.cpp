@@ -85,6 +85,13 @@ TEST_F(InfReaderTest, SourceDisksFilesAndWholeFileMethods) {
         "numeric.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Inst]\r\nCopyFiles=12\r\n"
                        "[12]\r\nx.sys\r\n");
     EXPECT_EQ(Scrape(kParseWholeFile, numeric), "");
+
+    // The section reader's answer for a section of one one-character line is two
+    // characters, which count as no section at all: its "." names nothing.
+    const fs::path tiny = dir_.Write(
+        "tiny.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Inst]\r\nCopyFiles=One,Two,Three\r\n"
+                    "[One]\r\n.\r\n[Two]\r\nab.sys\r\n[Three]\r\nc.sys = 1\r\n");
+    EXPECT_EQ(Scrape(kParseInstallSection, tiny, "Inst"), "ab.sys|c.sys");
 }
 
 TEST_F(InfReaderTest, WholeFileFindsEachDirectiveWhereverItFalls) {
