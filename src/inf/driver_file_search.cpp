@@ -10,6 +10,7 @@
 #include "platform/profile_reader.h"
 #include "platform/profile_text.h"
 #include "platform/system_image.h"
+#include "platform/system_image_path.h"
 #include "support/text.h"
 #include "support/vlx_error.h"
 
@@ -21,24 +22,6 @@ constexpr const char* kModule = "mTQZUtili";
 constexpr const char* kRoutine = "p_ManualInfDriverFileSearch";
 
 using CI = ComputerInfo;
-
-// A name the index can answer for: one plain file name, which the SystemImage would look
-// up as it is. Anything else (separators, "..", a drive, variables, trailing dots or
-// blanks, characters no file name has) is probed row by row through the SystemImage, which
-// normalises it as Windows does and never leaves the installation.
-bool IsPlainName(std::string_view name) {
-    // Checked for every file an INF names: one table lookup per character.
-    static constexpr auto kBad = [] {
-        std::array<bool, 256> bad{};
-        for (int c = 0; c < 0x20; ++c) bad[c] = true;
-        for (char c : std::string_view("\\/:*?\"<>|%")) bad[static_cast<unsigned char>(c)] = true;
-        return bad;
-    }();
-    if (name.empty() || name.size() > 255 || name.back() == '.' || name.back() == ' ') return false;
-    for (char c : name)
-        if (kBad[static_cast<unsigned char>(c)]) return false;
-    return true;
-}
 
 std::string ReadCoreFolder(ScanContext& ctx, const std::string& infFile) {
     if (text::IFind(infFile, ".inf") == std::string::npos || !ctx.image) return {};
@@ -352,7 +335,9 @@ std::string DriverFileSearch::ProbeEachRow(std::string_view name, const std::str
 
 std::string DriverFileSearch::Locate(std::string_view name, const std::string& infFile) {
     if (!ctx_.image || name.empty()) return {};
-    if (!indexed_ || !IsPlainName(name)) return ProbeEachRow(name, infFile);
+    // A plain name the SystemImage would look up as it is; anything else is probed row by
+    // row through it, which normalises it as Windows does and never leaves the installation.
+    if (!indexed_ || !platform::IsPlainWindowsName(name)) return ProbeEachRow(name, infFile);
     const std::string key = platform::FoldName(name);
     bool ambiguous = false;
     auto find = [&](const std::vector<std::string>& folders,

@@ -222,12 +222,10 @@ bool SystemImage::Impl::LookupInParent(std::string_view windowsPath, std::option
     const size_t cut = windowsPath.find_last_of("\\/");
     if (cut == std::string_view::npos || cut == 0 || cut + 1 == windowsPath.size()) return false;
     const std::string_view folder = windowsPath.substr(0, cut), name = windowsPath.substr(cut + 1);
-    if (folder.back() == '\\' || folder.back() == '/' || name.back() == '.' || name.back() == ' ' ||
-        windowsPath.size() > kMaxPlainPath || windowsPath.find_first_of(std::string_view("%\0", 2)) != std::string_view::npos)
+    if (folder.back() == '\\' || folder.back() == '/' || windowsPath.size() > kMaxPlainPath ||
+        !IsPlainWindowsName(name) || folder.find('%') != std::string_view::npos ||
+        folder.find('\0') != std::string_view::npos)
         return false;
-    for (char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
-            return false;
     if (parentDepth >= kMaxParentDepth) return false;
     struct Deeper {
         int& depth;

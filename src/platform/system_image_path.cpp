@@ -1,5 +1,7 @@
 #include "platform/system_image_path.h"
 
+#include <array>
+
 #include "support/last_error.h"
 #include "support/text.h"
 
@@ -56,6 +58,20 @@ uint32_t AddNames(std::string_view rest, bool verbatim, WindowsPathParts& out) {
 }
 
 }  // namespace
+
+bool IsPlainWindowsName(std::string_view name) {
+    // Checked for every file an INF names: one table lookup per character.
+    static constexpr auto kBad = [] {
+        std::array<bool, 256> bad{};
+        for (int c = 0; c < 0x20; ++c) bad[c] = true;
+        for (char c : std::string_view("\\/:*?\"<>|%")) bad[static_cast<unsigned char>(c)] = true;
+        return bad;
+    }();
+    if (name.empty() || name.size() > 255 || name.back() == '.' || name.back() == ' ') return false;
+    for (char c : name)
+        if (kBad[static_cast<unsigned char>(c)]) return false;
+    return true;
+}
 
 uint32_t SplitWindowsPath(std::string_view path, char systemDrive, std::string_view systemRoot,
                           WindowsPathParts& out) {

@@ -29,6 +29,11 @@ struct WindowsPathParts {
 // \SystemRoot\ ...) are taken literally as the kernel takes them: nothing is trimmed and
 // "." or ".." is not found. Names holding < > : " | ? * or control characters are
 // invalid. Returns 0, or the Windows error code of the failure (2, 3 or 123).
+// One file or folder name that any path form names as it is: not empty, at most 255
+// characters, no separator, drive colon, variable sign, wildcard or other character no
+// name has, and no trailing dot or blank for Win32 to cut.
+bool IsPlainWindowsName(std::string_view name);
+
 uint32_t SplitWindowsPath(std::string_view path, char systemDrive, std::string_view systemRoot,
                           WindowsPathParts& out);
 
