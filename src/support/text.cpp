@@ -247,6 +247,8 @@ std::string LowerAscii(std::string_view s) {
 
 bool IEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    // Names asked for are mostly spelled as they are stored.
+    if (a == b) return true;
     for (size_t i = 0; i < a.size(); ++i)
         if (ToUpperAscii(a[i]) != ToUpperAscii(b[i])) return false;
     return true;
