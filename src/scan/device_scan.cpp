@@ -1,5 +1,6 @@
 #include "scan/device_scan.h"
 
+#include <array>
 #include <optional>
 #include <system_error>
 
@@ -28,10 +29,19 @@ std::string AfterSemicolon(const std::string& s) {
 
 std::string UnknownIfEmpty(const std::string& s) { return s.empty() || s == "0" ? "UNKNOWN" : s; }
 
-std::string RemoveChars(std::string s, std::string_view chars) {
+// Copied a run at a time: hardware ID lists run to hundreds of characters.
+std::string RemoveChars(std::string_view s, std::string_view chars) {
+    std::array<bool, 256> drop{};
+    for (char c : chars) drop[static_cast<unsigned char>(c)] = true;
     std::string r;
-    for (char c : s)
-        if (chars.find(c) == std::string_view::npos) r += c;
+    r.reserve(s.size());
+    size_t run = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (!drop[static_cast<unsigned char>(s[i])]) continue;
+        r.append(s.data() + run, i - run);
+        run = i + 1;
+    }
+    r.append(s.data() + run, s.size() - run);
     return r;
 }
 }  // namespace
@@ -408,9 +418,10 @@ void DeviceScan::ReadLaterRegistrySteps(Pending& p) {
     while (!idText.empty() && idText.back() == '\0') idText.pop_back();
     if (!ri.bNoData && !ri.bValNoExist && !idText.empty()) {
         r.HardwareID = text::Split(idText, std::string_view("\0", 1));
-        r.XMLIdx = RemoveChars(text::ReplaceAll(idText, std::string_view("\0", 1), " "), "\\");
+        // The IDs run together: the NULs between them (blanks at first, then dropped),
+        // backslashes, blanks, colons, underscores and quotes go.
+        r.XMLIdx = RemoveChars(idText, std::string_view("\0\\ :_'", 6));
         if (text::UpperAscii(r.HardwareID.front()) == "USB\\UNKNOWN") p.toBeAdded = false;
-        r.XMLIdx = RemoveChars(r.XMLIdx, " :_'");
     } else {
         r.NoHWID = true;  // its key needs the file steps' XMLInstallIdx: FinishInstance
     }

@@ -160,6 +160,16 @@ TEST_P(DeviceScanTest, UnknownAndBadUsbDevices) {
     EXPECT_EQ(records[0].XMLIdx, "PCI\\VEN_9999&DEV_0001\\3&1");
 }
 
+TEST_P(DeviceScanTest, RecordKeyRunsTheHardwareIdsTogether) {
+    // Without the separators between them, backslashes, blanks, colons, underscores and
+    // quotes.
+    auto f = Make(Instance("HID\\VID_1&PID_2\\7&1", "\"DeviceDesc\"=\"Pad\"\r\n\"HardwareID\"=" +
+                                                      Multi({"HID\\VID_1:PID_2 'x'", "HID_DEVICE"}) + "\r\n"));
+    RecordingObserver obs;
+    ASSERT_TRUE(f->Scan(obs).completed);
+    EXPECT_EQ(f->Record("HIDVID1PID2xHIDDEVICE").HardwareID.size(), 2u);
+}
+
 TEST_P(DeviceScanTest, EmptyDeviceTreeAndProgress) {
     auto f = Make("");
     f->Dir().Write("out/compare.vlx", "stale");
