@@ -200,6 +200,21 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r, const DriverKeyVa
         }
         r.ParseMethod = static_cast<int16_t>(method);
         const Listed* chosen = &Complete(*listed, full, *host, section);
+        auto counted = [&r] {
+            const size_t count =
+                static_cast<size_t>(std::count(r.InfInstallFiles.begin(), r.InfInstallFiles.end(), '|')) + 1;
+            r.NumInstallFiles = static_cast<int16_t>(std::min<size_t>(count, INT16_MAX));
+            return true;
+        };
+        // The search below gives every device of an INF the same answer: a record that
+        // starts with empty lists takes the one worked out for the device before it.
+        const bool fresh = r.InfInstallFilesMissing.empty() && r.AdditionalInfFiles.empty();
+        if (fresh && listed->outcome && listed->outcome->inf == full) {
+            r.InfInstallFiles = listed->outcome->files;
+            r.InfInstallFilesMissing = listed->outcome->missing;
+            r.AdditionalInfFiles = listed->outcome->additional;
+            return counted();
+        }
 
         LocateReferences(*chosen, r);
         UniqueListAppender missing(r.InfInstallFilesMissing);
@@ -220,11 +235,8 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r, const DriverKeyVa
         }
         files.Add(full);
         r.InfInstallFiles = std::move(joined);
-        const size_t count = static_cast<size_t>(std::count(r.InfInstallFiles.begin(),
-                                                            r.InfInstallFiles.end(), '|')) +
-                             1;
-        r.NumInstallFiles = static_cast<int16_t>(std::min<size_t>(count, INT16_MAX));
-        return true;
+        if (fresh) listed->outcome = Listed::Outcome{full, r.InfInstallFiles, r.InfInstallFilesMissing, r.AdditionalInfFiles};
+        return counted();
     });
 }
 

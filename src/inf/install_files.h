@@ -82,6 +82,12 @@ private:
         bool complete = false;     // the two lists below are filled
         std::vector<std::string> references;  // INF names to locate, in list order
         std::vector<std::string> names;       // the whole list, in order
+        // What a record whose lists were empty got from it, and for which spelling of
+        // the INF's path: devices sharing an INF find the same files.
+        struct Outcome {
+            std::string inf, files, missing, additional;
+        };
+        std::optional<Outcome> outcome;
     };
 
     // The reader's list; Complete adds the rest, only for the method a record keeps.

@@ -72,6 +72,35 @@ TEST_P(InstallFilesTest, ListsTheInstallSectionFilesWhereTheyAreAndTheInfLast) {
     EXPECT_EQ(again.InfSectionExt, "kept");
 }
 
+// The scan's locator works a shared INF's files out once; each record still gets its own
+// spelling of the INF's path, and a record with lists of its own keeps them.
+TEST_P(InstallFilesTest, DevicesSharingAnInfFindTheSameFiles) {
+    if (!GetParam()) GTEST_SKIP() << "only the scan's locator keeps anything between devices";
+    Put("WINDOWS\\Inf\\oem3.inf", NetInf("CopyFiles=@acmenet.sys, AcmeNet.Files\r\n", kSourceDisks));
+    Context();
+    inf::DriverKeyValues values{"oem3.inf", "AcmeNet.Install", ".NTx86"};
+    auto locate = [&](DriverRecord& r) {
+        r.RegDriverInstance = kDriverKey;
+        return locator_->p_GetInfInstallFiles(r, values);
+    };
+    DriverRecord first, same, otherSpelling, ownLists;
+    ASSERT_TRUE(locate(first));
+    ASSERT_TRUE(locate(same));
+    EXPECT_EQ(same.InfInstallFiles, first.InfInstallFiles);
+    EXPECT_EQ(same.NumInstallFiles, first.NumInstallFiles);
+    EXPECT_EQ(same.InfInstallFilesMissing, "acmegone.dll");
+
+    ownLists.InfInstallFilesMissing = "earlier.sys";
+    ASSERT_TRUE(locate(ownLists));
+    EXPECT_EQ(ownLists.InfInstallFilesMissing, "earlier.sys|acmegone.dll");
+    EXPECT_EQ(ownLists.InfInstallFiles, first.InfInstallFiles);
+
+    values.infPath = "OEM3.INF";
+    ASSERT_TRUE(locate(otherSpelling));
+    const std::string shared = first.InfInstallFiles.substr(0, first.InfInstallFiles.rfind('|') + 1);
+    EXPECT_EQ(otherSpelling.InfInstallFiles, shared + "C:\\WINDOWS\\Inf\\OEM3.INF");
+}
+
 // Every list holds the catalog of the common tail: the method chosen is the first whose own
 // steps name a file.
 TEST_P(InstallFilesTest, LaterMethodsWhenTheInstallSectionCopiesNothing) {
