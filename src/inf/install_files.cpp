@@ -169,8 +169,12 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r, const DriverKeyVa
         if (key.empty() || !values.infPath) return false;
         const std::string& infPath = *values.infPath;
         r.InfFile = infPath;
-        std::string full;
-        if (!mP_GetINFPath(ctx_, infPath, full, true, false)) {
+        // Devices share INFs, and the installation does not change during a scan: each name
+        // is looked for once ("" when it was not found).
+        auto [known, first] = infPaths_.try_emplace(infPath);
+        if (first) mP_GetINFPath(ctx_, infPath, known->second, true, false);
+        const std::string& full = known->second;
+        if (full.empty()) {
             // Once per INF: many devices share one INF, and a registry scanned without its
             // installation's files misses every one of them.
             if (missingLogged_.insert(text::UpperAscii(infPath)).second)

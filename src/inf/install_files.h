@@ -105,6 +105,7 @@ private:
     std::unordered_map<std::string, Listed> listed_;
     std::unordered_map<std::string, std::string> referencedFiles_;  // host path -> method 3 list
     std::unordered_set<std::string> missingLogged_;  // INF names already logged as missing
+    std::unordered_map<std::string, std::string> infPaths_;  // InfPath -> the INF found, or ""
 };
 
 }  // namespace inf

@@ -93,6 +93,9 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
 
     ctx_.profiles.StartScan();
     locator_ = std::make_unique<inf::InstallFileLocator>(ctx_);
+    // What one scan learnt of the installation's files is not kept for the next.
+    fileThreadVersions_.clear();
+    signatures_.clear();
     std::optional<FileStage> stage;
     if (options_.fileThread) {
         stage.emplace();
@@ -399,7 +402,9 @@ void DeviceScan::Pending::FileSteps() {
     const std::filesystem::path* infHost = nullptr;
     if (!r.InfFile.empty() && ctx.image) infHost = ctx.image->ResolveRef(r.InfFile);
     if (infHost) {
-        const std::string sig = text::Cp1252ToUtf8(ctx.profiles.GetInfString("Version", "Signature", "0", *infHost, 256));
+        auto [known, first] = scan_.signatures_.try_emplace(infHost);
+        if (first) known->second = text::Cp1252ToUtf8(ctx.profiles.GetInfString("Version", "Signature", "0", *infHost, 256));
+        const std::string& sig = known->second;
         if (sig.size() > 1) r.InfSig = sig;
         r.XMLInstallIdx = text::ReplaceAll(r.InfFile, "\\", "/") + text::ReplaceAll(r.InfSection, "\\", "/") +
                           text::ReplaceAll(r.InfSectionExt, "\\", "/");

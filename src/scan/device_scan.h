@@ -129,6 +129,9 @@ private:
     bool compareFileRemoved_ = false;
     // File versions by host path read by the file steps; ctx_.fileVersions serves this thread.
     std::unordered_map<std::string, std::string> fileThreadVersions_;
+    // The [Version] Signature of each INF the file steps looked at, by its host path (which
+    // the installation view keeps in place): devices share INFs.
+    std::unordered_map<const std::filesystem::path*, std::string> signatures_;
     FileStage* stage_ = nullptr;  // during the walk, unless options_.fileThread is off
     // The file thread's first jobs, while this thread opens the document: counting the
     // device tree for the progress bar (this thread waits for it before the walk), then
