@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxMemo = 1 << 16;
-// Longer paths are not found at all, which the whole path's lookup says.
-constexpr size_t kMaxPlainPath = 32767;
 // Folders looked up through their own folder at once: a path of thousands of names (an
 // INF may hold anything) is walked from the root instead of recursing that deep.
 constexpr int kMaxParentDepth = 32;
@@ -222,7 +220,7 @@ bool SystemImage::Impl::LookupInParent(std::string_view windowsPath, std::option
     const size_t cut = windowsPath.find_last_of("\\/");
     if (cut == std::string_view::npos || cut == 0 || cut + 1 == windowsPath.size()) return false;
     const std::string_view folder = windowsPath.substr(0, cut), name = windowsPath.substr(cut + 1);
-    if (folder.back() == '\\' || folder.back() == '/' || windowsPath.size() > kMaxPlainPath ||
+    if (folder.back() == '\\' || folder.back() == '/' || windowsPath.size() > kMaxWindowsPath ||
         !IsPlainWindowsName(name) || folder.find('%') != std::string_view::npos ||
         folder.find('\0') != std::string_view::npos)
         return false;

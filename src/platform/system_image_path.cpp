@@ -8,9 +8,6 @@
 namespace vornel::platform {
 namespace {
 
-// The longest path Windows accepts at all (in its \\?\ form).
-constexpr size_t kMaxPath = 32767;
-
 bool IsSep(char c) { return c == '\\' || c == '/'; }
 
 // Removes `prefix` (written with "\", matching "/" too, letters in any case) from `s`.
@@ -78,7 +75,7 @@ uint32_t SplitWindowsPath(std::string_view path, char systemDrive, std::string_v
     out = {};
     // Registry strings often carry their terminator along.
     path = path.substr(0, path.find('\0'));
-    if (path.size() > kMaxPath) return win::kPathNotFound;
+    if (path.size() > kMaxWindowsPath) return win::kPathNotFound;
 
     std::string_view rest = path;
     bool verbatim = false;

@@ -1,6 +1,7 @@
 #pragma once
 // Splitting a Windows path of the scanned installation into the names below its system
 // drive's root, the way Windows normalises paths before it looks at the disk.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@ namespace vornel::platform {
 
 // Windows' own code for a name no file can have.
 constexpr uint32_t kErrorInvalidName = 123;
+// The longest path Windows accepts at all (in its \\?\ form); a longer one is not found.
+constexpr size_t kMaxWindowsPath = 32767;
 
 struct WindowsPathParts {
     std::vector<std::string> names;  // below the drive's root; empty for the root itself
