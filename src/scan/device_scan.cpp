@@ -440,7 +440,7 @@ void DeviceScan::ReadLaterRegistrySteps(Pending& p) {
     }
     r.FriendlyName = Text(key, "FriendlyName");
     if (r.Type.empty() && !r.Class.empty()) r.Type = r.Class;
-    r.XMLUserFriendlyData = p_GetUserFriendlyData(ctx_, r);
+    // XMLUserFriendlyData is read by AddRecord, once it knows the record is new.
 }
 
 void DeviceScan::FinishInstance(Pending& p) {
@@ -457,10 +457,10 @@ void DeviceScan::FinishInstance(Pending& p) {
     DriverRecord& r = p.r;
     if (r.NoHWID) r.XMLIdx = r.DriverDesc + r.DeviceID + r.XMLInstallIdx;
     // 28-29.
-    GuardedRun(kModule, "mP_InitializeDrivers", [&] { AddRecord(r, p.toBeAdded); });
+    GuardedRun(kModule, "mP_InitializeDrivers", [&] { AddRecord(r, p.toBeAdded, true); });
 }
 
-void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded) {
+void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded, bool readUserFriendlyData) {
     // A present instance replaces a record of the same key that was absent.
     // Its row and its count go with it, so the list and the counters do not show the
     // device twice.
@@ -480,6 +480,9 @@ void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded) {
     r.NumDeviceInstances = 1;
     observer_.LetEventsRun();
     if (!toBeAdded) return;
+    // Two dozen registry values that only a written record keeps: another instance of a
+    // device already in the document does not read them.
+    if (readUserFriendlyData) r.XMLUserFriendlyData = p_GetUserFriendlyData(ctx_, r);
 
     std::string listName = r.DeviceDesc.empty() ? r.DriverDesc : r.DeviceDesc;
     if (!r.FriendlyName.empty()) listName = r.FriendlyName;

@@ -52,8 +52,8 @@ public:
 
     // The steps a finished record goes through, shared with the printer scan: the duplicate
     // check, and for a new record the icon, counters, report row and document write.
-    // `present` is whether this instance is connected.
-    void AddRecord(DriverRecord& record, bool toBeAdded);
+    // A device record reads its XMLUserFriendlyData here, only when it is written.
+    void AddRecord(DriverRecord& record, bool toBeAdded, bool readUserFriendlyData = false);
 
     DriverDocument& Document() { return document_; }
     ScanProgress& Progress() { return progress_; }
