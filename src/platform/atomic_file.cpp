@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace vornel::platform {
@@ -16,6 +18,34 @@ namespace fs = std::filesystem;
 
 namespace {
 std::string ErrnoText() { return std::strerror(errno); }
+
+// The file a rename replaces is freed by the rename, and dropping the cached pages of a
+// large one takes the calling thread a millisecond or more: a scan's previous document is
+// megabytes. Held open by path only (nothing is opened for reading, so a device or a pipe
+// there is not touched), it is freed when this is closed, off the caller's thread.
+class Replaced {
+public:
+    explicit Replaced(const fs::path& target) : fd_(::open(target.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)) {}
+    ~Replaced() {
+        if (fd_ < 0) return;
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0 && st.st_size >= kLarge) {
+            try {
+                std::thread([fd = fd_] { ::close(fd); }).detach();
+                return;
+            } catch (const std::system_error&) {
+                // no thread to be had: freed here
+            }
+        }
+        ::close(fd_);
+    }
+    Replaced(const Replaced&) = delete;
+    Replaced& operator=(const Replaced&) = delete;
+
+private:
+    static constexpr off_t kLarge = 256 * 1024;
+    int fd_;
+};
 }  // namespace
 
 bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(const ByteSink&)>& produce,
@@ -78,6 +108,7 @@ bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(co
         if (why) *why = reason;
         return false;
     }
+    const Replaced replaced(target);
     if (::rename(name.data(), target.c_str()) != 0) {
         const std::string reason = "cannot replace " + target.string() + ": " + ErrnoText();
         ::unlink(name.data());

@@ -1,0 +1,66 @@
+#include "platform/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "test_support.h"
+
+namespace vornel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Descriptors of this process that still hold a file named `leaf` that is gone.
+int HeldDeleted(const std::string& leaf) {
+    int held = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code linkError;
+        const std::string target = fs::read_symlink(entry.path(), linkError).string();
+        if (!linkError && target.find(leaf) != std::string::npos && target.find("(deleted)") != std::string::npos)
+            ++held;
+    }
+    return held;
+}
+
+TEST(AtomicFile, ReplacedLargeFilesAreReleased) {
+    test::TempDir dir;
+    const fs::path target = dir.path() / "document.xml";
+    std::string bytes(1024 * 1024, 'a');
+    for (char round = 'a'; round < 'a' + 12; ++round) {
+        bytes.assign(bytes.size(), round);
+        std::string why;
+        ASSERT_TRUE(WriteFileAtomically(target, bytes, 0600, &why)) << why;
+    }
+    std::string back;
+    ASSERT_TRUE(ReadWholeFile(target, back));
+    EXPECT_EQ(back, bytes);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    // The replaced files are let go off the writer's thread: each of them, soon.
+    int held = HeldDeleted("document.xml");
+    for (int i = 0; i < 500 && held > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        held = HeldDeleted("document.xml");
+    }
+    EXPECT_EQ(held, 0);
+}
+
+TEST(AtomicFile, APipeInThePlaceOfTheTargetIsReplacedWithoutBeingOpened) {
+    test::TempDir dir;
+    const fs::path target = dir.path() / "fifo";
+    ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+    // Opened for reading, a pipe with no writer would block this call for good.
+    std::string why;
+    ASSERT_TRUE(WriteFileAtomically(target, "text", 0644, &why)) << why;
+    EXPECT_TRUE(fs::is_regular_file(target));
+    std::string back;
+    ASSERT_TRUE(ReadWholeFile(target, back));
+    EXPECT_EQ(back, "text");
+}
+
+}  // namespace
+}  // namespace vornel::platform
