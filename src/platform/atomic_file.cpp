@@ -1,6 +1,8 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +24,8 @@ std::string ErrnoText() { return std::strerror(errno); }
 // The file a rename replaces is freed by the rename, and dropping the cached pages of a
 // large one takes the calling thread a millisecond or more: a scan's previous document is
 // megabytes. Held open by path only (nothing is opened for reading, so a device or a pipe
-// there is not touched), it is freed when this is closed, off the caller's thread.
+// there is not touched), it is freed when this is closed, off the caller's thread and
+// while a processor is idle.
 class Replaced {
 public:
     explicit Replaced(const fs::path& target) : fd_(::open(target.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)) {}
@@ -31,7 +34,13 @@ public:
         struct stat st {};
         if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0 && st.st_size >= kLarge) {
             try {
-                std::thread([fd = fd_] { ::close(fd); }).detach();
+                std::thread([fd = fd_] {
+                    // Only when a processor has nothing else to do: the caller goes on
+                    // with its own work meanwhile.
+                    const sched_param idle{};
+                    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+                    ::close(fd);
+                }).detach();
                 return;
             } catch (const std::system_error&) {
                 // no thread to be had: freed here
