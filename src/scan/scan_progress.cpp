@@ -1,5 +1,6 @@
 #include "scan/scan_progress.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -16,6 +17,12 @@ std::vector<std::string> SubKeys(cReg& reg, const std::string& key) {
     if (list.empty()) return {};
     return text::Split(list, "|");
 }
+
+// SubKeys(reg, key).size(), without the names.
+long SubKeyCount(cReg& reg, const std::string& key) {
+    const std::string list = reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, key, true, false, false, false);
+    return list.empty() ? 0 : static_cast<long>(std::count(list.begin(), list.end(), '|')) + 1;
+}
 }  // namespace
 
 float ScanProgress::p_GetProgressBarMaxValue(cReg& reg, const ComputerInfo& info) {
@@ -28,12 +35,12 @@ float ScanProgress::p_GetProgressBarMaxValue(cReg& reg, const ComputerInfo& info
         ++total;
         for (const auto& device : SubKeys(reg, root + bus)) {
             ++total;
-            total += static_cast<long>(SubKeys(reg, root + bus + "\\" + device).size());
+            total += SubKeyCount(reg, root + bus + "\\" + device);
         }
     }
-    total += static_cast<long>(SubKeys(reg, printers).size());
+    total += SubKeyCount(reg, printers);
     for (const auto& server : SubKeys(reg, kServers))
-        total += static_cast<long>(SubKeys(reg, kServers + server + "\\Printers").size());
+        total += SubKeyCount(reg, kServers + server + "\\Printers");
     return total == 0 ? 0.0f : 50.0f / static_cast<float>(total);
 }
 

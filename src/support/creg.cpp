@@ -75,11 +75,18 @@ std::string cReg::FullPath(uint32_t hive, std::string_view key) {
     return p;
 }
 
-std::string cReg::CleanText(std::string s) {
-    while (!s.empty() && s.back() == '\0') s.pop_back();
-    if (const size_t nul = s.find('\0'); nul != std::string::npos) s.erase(nul);
-    return text::TrimChars(s, " ");
+namespace {
+// CleanText without a copy: cutting trailing NULs and then at the first one is cutting at
+// the first.
+std::string_view CleanView(std::string_view s) {
+    s = s.substr(0, s.find('\0'));
+    const size_t b = s.find_first_not_of(' ');
+    if (b == std::string_view::npos) return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
+}  // namespace
+
+std::string cReg::CleanText(std::string s) { return std::string(CleanView(s)); }
 
 void cReg::SetEnvironment(std::map<std::string, std::string> env) {
     env_.clear();
@@ -277,18 +284,16 @@ std::string cReg::cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bo
     try {
         platform::RegistryView::KeyRef k;
         if (OpenKey(hive, key, regaccess::kRead, k) != rs::kSuccess) return {};
-        auto add = [&](const std::string& item) {
+        auto add = [&](std::string_view item) {
             if (!result.empty() && result.back() != '|') result += '|';
             result += item;
         };
         if (bEnumKeys) {
-            std::vector<std::string> names;
-            view_.SubKeyNames(*k, names);
-            for (auto& n : names) add(CleanText(n));
+            view_.SubKeyNames(*k, names_);
+            for (const auto& n : names_) add(CleanView(n));
         } else if (!bAddValue && !bValuesOnly) {
-            std::vector<std::string> names;
-            view_.ValueNames(*k, names);
-            for (const auto& n : names) add(n);
+            view_.ValueNames(*k, names_);
+            for (const auto& n : names_) add(n);
         } else {
             std::vector<RegValue> values;
             view_.Values(*k, values);

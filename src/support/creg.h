@@ -116,6 +116,7 @@ private:
     platform::RegistryView& view_;
     mutable std::string path_;  // scratch for the full path of OpenKey
     platform::RegValue value_;  // scratch for cP_GetRegValue: its data keeps its capacity
+    std::vector<std::string> names_;  // scratch for cP_EnumRegKeysOrValues
     std::map<std::string, std::string> env_;  // upper-cased names
 };
 

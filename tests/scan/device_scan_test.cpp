@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "pe_builder.h"
+#include "platform/reg_file_store.h"
 #include "scan_fixture.h"
 #include "support/text.h"
 
@@ -314,6 +315,27 @@ TEST(ScanProgressTexts, PercentCutAndElapsed) {
     EXPECT_EQ(p.PercentText(), "13");
     EXPECT_EQ(ElapsedText(1000, 1065), "01:05");
     EXPECT_EQ(ElapsedText(1000, 1000 + 3600 + 125), "02:05");
+}
+
+TEST(ScanProgressTexts, TheStepCountsTheTreeAsItsListsRead) {
+    auto store = std::make_shared<platform::RegFileStore>();
+    std::string e;
+    const std::string enumKey = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\";
+    const std::string printers = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\";
+    ASSERT_TRUE(store->Import("REGEDIT4\r\n" + enumKey + "PCI\\DEV_A\\1]\r\n" + enumKey + "PCI\\DEV_A\\2]\r\n" +
+                                  enumKey + "PCI\\DEV_B\\a|b]\r\n" + enumKey + "ROOT\\LEGACY\\0000]\r\n" +
+                                  printers + "Printers\\Laser]\r\n" + printers +
+                                  "Providers\\LanMan Print Services\\Servers\\srv\\Printers\\Remote]\r\n",
+                              "tree", &e))
+        << e;
+    platform::RegistryView view;
+    view.Mount("", store);
+    cReg reg(view);
+    ComputerInfo info;
+    info.bNT = true;
+    // Buses 2, devices 3, instances 5 (a name holding "|" counts as two, as the list it is
+    // read from splits there), printers 1 and 1.
+    EXPECT_FLOAT_EQ(ScanProgress::p_GetProgressBarMaxValue(reg, info), 50.0f / 12.0f);
 }
 
 }  // namespace

@@ -275,6 +275,20 @@ TEST(CRegView, LaterMountsOverrideValuesAndSubkeysUnite) {
     EXPECT_FALSE(reg.p_IsRegKeyExist(hkey::kClassesRoot, ""));
 }
 
+TEST(CRegView, SubkeyNamesAreListedCleaned) {
+    auto store = std::make_shared<platform::RegFileStore>();
+    std::string e;
+    ASSERT_TRUE(store->Import("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\  Padded  ]\r\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\   ]\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zed]\r\n",
+                              "a", &e))
+        << e;
+    RegistryView view;
+    view.Mount("", store);
+    cReg reg(view);
+    // Blanks around a name go; a name of blanks only leaves no entry and no separator.
+    EXPECT_EQ(reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, "SOFTWARE", true, false, false, false), "Padded|Zed");
+}
+
 TEST(CRegView, DeepKeysAreFoundWhateverWasOpenedBefore) {
     auto base = std::make_shared<platform::RegFileStore>();
     auto usb = std::make_shared<platform::RegFileStore>();
