@@ -89,8 +89,11 @@ private:
         // reads, and of the registry steps after them.
         std::vector<std::string> logA, logKey, logC;
     };
-    // Instances handed to the file thread before the oldest are finished.
-    static constexpr size_t kInFlight = 64;
+    // Instances handed to the file thread before the oldest are finished. The first device
+    // of an INF costs the file thread many times what the next ones do: a few dozen in
+    // flight left one thread waiting for the other now and then, a few hundred smooth that
+    // out (a few MB of pending records).
+    static constexpr size_t kInFlight = 512;
     // The file thread reads the install files' versions itself while fewer instances than
     // this wait for it (the scan's thread is then the slower), else leaves them to the
     // scan's thread.
