@@ -1,5 +1,6 @@
 #include "scan/driver_version.h"
 
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -215,6 +216,7 @@ std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
                                                         "OEM URL",            "Previous Names", "Provider"};
         const bool vista = ctx.info.VistaFamily();
         std::string out;
+        out.reserve(1024);  // a record's data is rarely longer: no regrowth on the way
         // Twenty-three values of two keys for every device: each key is opened once.
         auto item = [&](const platform::RegistryView::KeyRef& key, const std::string_view name) {
             if (name == "DeviceID") {
@@ -227,9 +229,10 @@ std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
             if (info.bNoData || info.bValNoExist) return;
             const std::string whole = d.kind == RegData::Kind::kText ? std::string() : d.ToText();
             std::string_view shown = d.kind == RegData::Kind::kText ? std::string_view(d.text) : std::string_view(whole);
-            // Two control characters are dropped; most values hold neither.
+            // Two control characters are dropped; most values hold neither, which two
+            // memchr calls tell faster than a search for either byte.
             std::string kept;
-            if (shown.find_first_of("\x10\x14") != std::string_view::npos) {
+            if (std::memchr(shown.data(), '\x10', shown.size()) || std::memchr(shown.data(), '\x14', shown.size())) {
                 for (char c : shown)
                     if (c != '\x10' && c != '\x14') kept += c;
                 shown = kept;

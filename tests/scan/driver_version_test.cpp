@@ -44,7 +44,8 @@ const char* kRegistry =
     "\"HardwareID\"=hex(7):41,00,00,00,42,00,10,00,43,00,00,00,00,00\r\n"
     "\"CompatibleIDs\"=hex(7):00,00\r\n"
     "\"DeviceDesc\"=\"@oem7.inf,%desc%;Mobile Graphics\"\r\n"
-    "\"Mfg\"=\"Intel\"\r\n"
+    // "In\x14tel": the other control character to remove.
+    "\"Mfg\"=hex(1):49,00,6e,00,14,00,74,00,65,00,6c,00,00,00\r\n"
     "\"UpperFilters\"=hex(7):66,00,31,00,00,00,66,00,32,00,00,00,00,00\r\n";
 
 class DriverVersionTest : public ::testing::Test {
