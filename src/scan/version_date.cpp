@@ -31,11 +31,30 @@ int CompareComponent(std::string_view a, std::string_view b) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-std::vector<std::string> Components(std::string_view v) {
-    std::vector<std::string> parts = text::Split(text::Trim(v), ".");
-    for (auto& p : parts) p = text::Trim(p);
-    return parts;
+std::string_view TrimBlanks(std::string_view s) {
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string_view::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
+
+// A version's components one by one, each with its blanks trimmed, as a list split at the
+// dots would hold them (an empty text has one empty component), without the list.
+class Components {
+public:
+    explicit Components(std::string_view v) : rest_(TrimBlanks(v)) {}
+    bool Next(std::string_view& out) {
+        if (done_) return false;
+        const size_t dot = rest_.find('.');
+        out = TrimBlanks(rest_.substr(0, dot));
+        if (dot == std::string_view::npos) done_ = true;
+        else rest_.remove_prefix(dot + 1);
+        return true;
+    }
+
+private:
+    std::string_view rest_;
+    bool done_ = false;
+};
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -67,13 +86,14 @@ bool Separator(std::string_view& s, char& sep) {
 }  // namespace
 
 int CompareVersions(std::string_view a, std::string_view b) {
-    const std::vector<std::string> pa = Components(a), pb = Components(b);
-    for (size_t i = 0; i < pa.size() || i < pb.size(); ++i) {
-        const std::string_view ca = i < pa.size() ? std::string_view(pa[i]) : "0";
-        const std::string_view cb = i < pb.size() ? std::string_view(pb[i]) : "0";
-        if (const int c = CompareComponent(ca, cb)) return c;
+    // A version that runs out of components goes on with zeros.
+    Components pa(a), pb(b);
+    for (;;) {
+        std::string_view ca, cb;
+        const bool moreA = pa.Next(ca), moreB = pb.Next(cb);
+        if (!moreA && !moreB) return 0;
+        if (const int c = CompareComponent(moreA ? ca : "0", moreB ? cb : "0")) return c;
     }
-    return 0;
 }
 
 std::optional<CivilDate> ParseDate(std::string_view text) {

@@ -204,6 +204,10 @@ TEST(DriverVersionCompare, ComponentsCompareAsNumbers) {
     EXPECT_TRUE(p_IsNewerVersion("", "0.1"));
     EXPECT_EQ(CompareVersions("5.01", "5.1"), 0);
     EXPECT_EQ(CompareVersions(" 6.1.7600.16385 ", "6.1.7600.16385"), 0);
+    // Blanks around each component go; an empty component is a zero.
+    EXPECT_EQ(CompareVersions("6 .\t1. 7600", "6.1.7600"), 0);
+    EXPECT_EQ(CompareVersions("1..2", "1.0.2"), 0);
+    EXPECT_GT(CompareVersions("1.2.", "1.1.9"), 0);
     // Numbers beyond any integer type still compare by value.
     EXPECT_GT(CompareVersions("1.100000000000000000000", "1.99999999999999999999"), 0);
     EXPECT_LT(CompareVersions("2.0a", "2.0B"), 0);
