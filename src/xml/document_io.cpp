@@ -270,7 +270,7 @@ bool PrintInHalves(pugi::xml_node root, unsigned format, const Put& put, size_t 
 }
 
 // Prints the document in its saved form, handing the bytes to `put` in order.
-void PrintDocument(const pugi::xml_document& doc, const ShapeWalker& shape, const Put& put) {
+void PrintDocument(const pugi::xml_document& doc, const DocumentShape& shape, const Put& put) {
     PutWriter writer(put);
     const unsigned format = shape.deep ? pugi::format_raw : pugi::format_indent;
     for (pugi::xml_node child : doc.children()) {
@@ -296,22 +296,27 @@ void PrintDocument(const pugi::xml_document& doc, const ShapeWalker& shape, cons
 
 }  // namespace
 
+DocumentShape MeasureDocument(const pugi::xml_document& doc) {
+    ShapeWalker walker;
+    pugi::xml_node(doc).traverse(walker);
+    return {walker.nodes, walker.deep};
+}
+
 std::string SerializeDocument(const pugi::xml_document& doc) {
-    ShapeWalker shape;
-    pugi::xml_node(doc).traverse(shape);
+    const DocumentShape shape = MeasureDocument(doc);
     std::string out;
     out.reserve(shape.nodes * kBytesPerNodeGuess);
     PrintDocument(doc, shape, [&](std::string_view piece) { out.append(piece); });
     return out;
 }
 
-bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& file, std::string* why) {
+bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& file, std::string* why,
+                  const DocumentShape* known) {
     if (file.empty()) {
         if (why) *why = "no file name";
         return false;
     }
-    ShapeWalker shape;
-    pugi::xml_node(doc).traverse(shape);
+    const DocumentShape shape = known ? *known : MeasureDocument(doc);
     // Straight into the file: a large document needs no copy of itself in memory.
     return platform::WriteFileAtomicallyFrom(
         file, [&](const platform::ByteSink& sink) { PrintDocument(doc, shape, sink); }, 0600, why);

@@ -40,9 +40,20 @@ bool LoadXmlFile(pugi::xml_document& doc, const std::filesystem::path& file, Par
 // per line, children indented by a tab, LF line ends, no byte-order mark.
 std::string SerializeDocument(const pugi::xml_document& doc);
 
+// What saving a document needs to know of it before printing: whether it is nested too
+// deep to indent, and about how many nodes it holds (to size the output once).
+struct DocumentShape {
+    size_t nodes = 0;
+    bool deep = false;
+};
+// One walk over the document.
+DocumentShape MeasureDocument(const pugi::xml_document& doc);
+
 // Writes the serialised document to a temporary file beside `file` and renames it over
-// `file`, so a failure never leaves a half-written document. False with a reason.
+// `file`, so a failure never leaves a half-written document. False with a reason. A caller
+// that knows the document's shape (one it built itself) spares the walk that learns it;
+// `nodes` may then be an upper bound.
 bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& file,
-                  std::string* why = nullptr);
+                  std::string* why = nullptr, const DocumentShape* known = nullptr);
 
 }  // namespace vornel::xml

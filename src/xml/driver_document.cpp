@@ -219,6 +219,7 @@ bool DriverDocument::Begin(const std::string& computerName, const fs::path& file
         return false;
     }
     RebuildIndex();
+    shape_ = xml::MeasureDocument(doc_);
     return true;
 }
 
@@ -317,6 +318,7 @@ bool DriverDocument::RaiseCount(pugi::xml_node device) {
             throw VlxError(kTypeMismatch, "Type mismatch: NumDeviceInstances=" + value);
         // Saturates rather than wrapping round to a negative count.
         if (scratch.NumDeviceInstances < INT16_MAX) ++scratch.NumDeviceInstances;
+        ++shape_.nodes;  // the count's text, should it have had none
         SetText(count, xml::EncodeText(FieldValueText(scratch, field)));
         return true;
     });
@@ -361,6 +363,11 @@ pugi::xml_node DriverDocument::AppendRecord(const DriverRecord& r, const std::st
 }
 
 bool DriverDocument::Write(const DriverRecord& record) {
+    // A record is its Device and XMLVLX elements, one element for each field and at most one
+    // text in each.
+    static const size_t kNodesAtMost =
+        2 * (NamedFields(FieldPlace::Device).size() + NamedFields(FieldPlace::XmlVlx).size() + 2);
+    shape_.nodes += kNodesAtMost;
     return Guarded(kModule, "mP_InfScratchPad", false, [&] {
         const std::string now = Now(dateText_);
         // With no empty element directly under the root, append mode has nothing to reuse
@@ -404,7 +411,7 @@ DriverDocument::AddResult DriverDocument::AddOrCount(const DriverRecord& record)
 bool DriverDocument::Save() {
     std::string why;
     try {
-        if (!xml::SaveDocument(doc_, file_, &why)) throw VlxError(kFileAccessError, "Path/File access error");
+        if (!xml::SaveDocument(doc_, file_, &why, &shape_)) throw VlxError(kFileAccessError, "Path/File access error");
         errorText_.clear();
         return true;
     } catch (...) {

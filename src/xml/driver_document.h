@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "scan/driver_record.h"
+#include "xml/document_io.h"
 #include "xml/dom_utility.h"
 
 namespace vornel {
@@ -119,6 +120,9 @@ private:
     std::unordered_map<std::string, std::vector<pugi::xml_node>> byKey_;
     // Elements directly under the root without any text: the ones append mode reuses.
     std::vector<pugi::xml_node> emptyRootChildren_;
+    // Measured at Begin; what was added since is counted here (nodes at most), so Save need
+    // not walk a document of a hundred thousand nodes to learn it.
+    xml::DocumentShape shape_;
     int32_t errorNumber_ = 0;
     std::string errorDescription_;
     std::string errorText_;

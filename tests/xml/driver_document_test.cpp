@@ -228,6 +228,25 @@ TEST(DriverDocument, LookupsOnTheSavedFile) {
     EXPECT_NE(log.find(broken.string() + "\r\n"), std::string::npos) << log;
 }
 
+TEST(DriverDocument, AKeptDocumentTooDeepToIndentIsSavedAsItSerialises) {
+    TempDir dir;
+    std::string deep;
+    for (int i = 0; i < 40; ++i) deep += "<n>";
+    for (int i = 0; i < 40; ++i) deep += "</n>";
+    const auto kept = dir.Write("msd_deep.vlx", "<PC>" + deep + "</PC>");
+    DriverDocument doc(FixedClock);
+    ASSERT_TRUE(doc.Begin("PC", kept)) << doc.ErrorText();
+    for (int i = 0; i < 300; ++i) {
+        DriverRecord r = NetworkCard();
+        r.XMLIdx += std::to_string(i);
+        ASSERT_TRUE(doc.Write(r));
+    }
+    ASSERT_TRUE(doc.Save()) << doc.ErrorText();
+    const std::string saved = ReadFile(doc.File());
+    EXPECT_EQ(saved, xml::SerializeDocument(doc.Dom()));
+    EXPECT_EQ(saved.find("\n\t"), std::string::npos);  // written without indentation
+}
+
 TEST(DriverDocument, HeadFailuresAndExistingDocuments) {
     TempDir dir;
     DriverDocument doc(FixedClock);
