@@ -96,8 +96,10 @@ private:
     static constexpr size_t kInFlight = 512;
     // The file thread reads the install files' versions itself while fewer instances than
     // this wait for it (the scan's thread is then the slower), else leaves them to the
-    // scan's thread.
-    static constexpr size_t kReadVersionsHereBelow = 16;
+    // scan's thread. An eighth of those in flight: the file thread's work comes in bursts
+    // (a new INF's first device) that a few dozen waiting instances do not yet mean it is
+    // the slower.
+    static constexpr size_t kReadVersionsHereBelow = 64;
 
     void Walk(std::optional<FileStage>& stage);
     void WalkTree();
