@@ -92,11 +92,14 @@ const InstallFileLocator::Listed& InstallFileLocator::Complete(Listed& out,
     std::string list = std::move(out.scraped);
     const std::string ownName = FoldNameCase(FileNameOf(infFile));
     std::vector<fs::path> others;
-    for (const std::string& entry : NonEmptyEntries(list)) {
-        if (text::IFind(entry, ".inf") == std::string::npos) continue;
+    // The list's entries as views: most name no INF and need no copy.
+    for (size_t from = 0, bar = 0; bar != std::string::npos; from = bar + 1) {
+        bar = list.find('|', from);
+        const std::string_view entry = std::string_view(list).substr(from, bar - from);
+        if (entry.empty() || text::IFind(entry, ".inf") == std::string_view::npos) continue;
         const std::string folded = FoldNameCase(entry);
         if (folded == ownName || folded == FoldNameCase(infFile)) continue;
-        out.references.push_back(entry);
+        out.references.emplace_back(entry);
         const std::string where = search_.Locate(entry, infFile);
         if (where.empty()) continue;
         // The file found is what counts: the own INF under another spelling is not read again.
