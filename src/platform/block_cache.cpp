@@ -4,7 +4,7 @@
 // bursts: a device's record and its lists are built, then all of it goes at once. The C
 // library keeps only a handful of freed blocks of each size per thread, so a burst of
 // frees spills into its shared bins and a burst of allocations takes the slow way back
-// out. Here up to kPerClass blocks of each 16-byte size class up to kLargest bytes wait for
+// out. Here up to kPerClass blocks of each 16-byte size class up to 512 bytes wait for
 // the thread's next request of that class; everything else, and every block once the
 // cache is full, goes to malloc and free as before.
 //
