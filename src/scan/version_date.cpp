@@ -31,21 +31,15 @@ int CompareComponent(std::string_view a, std::string_view b) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-    const size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 // A version's components one by one, each with its blanks trimmed, as a list split at the
 // dots would hold them (an empty text has one empty component), without the list.
 class Components {
 public:
-    explicit Components(std::string_view v) : rest_(TrimBlanks(v)) {}
+    explicit Components(std::string_view v) : rest_(text::TrimmedView(v)) {}
     bool Next(std::string_view& out) {
         if (done_) return false;
         const size_t dot = rest_.find('.');
-        out = TrimBlanks(rest_.substr(0, dot));
+        out = text::TrimmedView(rest_.substr(0, dot));
         if (dot == std::string_view::npos) done_ = true;
         else rest_.remove_prefix(dot + 1);
         return true;

@@ -78,12 +78,7 @@ std::string cReg::FullPath(uint32_t hive, std::string_view key) {
 namespace {
 // CleanText without a copy: cutting trailing NULs and then at the first one is cutting at
 // the first.
-std::string_view CleanView(std::string_view s) {
-    s = s.substr(0, s.find('\0'));
-    const size_t b = s.find_first_not_of(' ');
-    if (b == std::string_view::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
+std::string_view CleanView(std::string_view s) { return text::TrimmedView(s.substr(0, s.find('\0')), " "); }
 }  // namespace
 
 std::string cReg::CleanText(std::string s) { return std::string(CleanView(s)); }

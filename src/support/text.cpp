@@ -283,12 +283,13 @@ int ICompare(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-std::string TrimChars(std::string_view s, std::string_view chars) {
+std::string_view TrimmedView(std::string_view s, std::string_view chars) {
     const size_t b = s.find_first_not_of(chars);
     if (b == std::string_view::npos) return {};
-    const size_t e = s.find_last_not_of(chars);
-    return std::string(s.substr(b, e - b + 1));
+    return s.substr(b, s.find_last_not_of(chars) - b + 1);
 }
+
+std::string TrimChars(std::string_view s, std::string_view chars) { return std::string(TrimmedView(s, chars)); }
 
 std::string Trim(std::string_view s) { return TrimChars(s, " \t"); }
 

@@ -44,6 +44,8 @@ int ICompare(std::string_view a, std::string_view b);
 // Trims blanks (space, tab) from both ends.
 std::string Trim(std::string_view s);
 std::string TrimChars(std::string_view s, std::string_view chars);
+// TrimChars without a copy: the part of `s` it would return.
+std::string_view TrimmedView(std::string_view s, std::string_view chars = " \t");
 
 std::vector<std::string> Split(std::string_view s, std::string_view sep);
 std::string Join(const std::vector<std::string>& parts, std::string_view sep);
