@@ -216,6 +216,7 @@ bool DriverDocument::Begin(const std::string& computerName, const fs::path& file
     errorDescription_ = dom.ErrorDescription();
     if (!ok) {
         doc_.reset();
+        shape_ = {};
         return false;
     }
     RebuildIndex();
