@@ -185,7 +185,7 @@ void DeviceScan::WalkTree() {
                 if (observer_.StopRequested()) return;
                 std::unique_ptr<Pending> p = ReadInstance(bus, device, instance, badUsb, announced, devices.size());
                 if (p->kept) {
-                    if (stage_) stage_->Submit(*p);
+                    if (stage_) HandOver(*p);
                     else FileStage::RunHere(*p);
                 }
                 pending_.push_back(std::move(p));
@@ -225,10 +225,28 @@ void DeviceScan::Flush(size_t keep) {
             while (last > 0 && !pending_[last]->kept) --last;
             stage_->Wait(*pending_[last]);
         }
-        std::unique_ptr<Pending> done = std::move(pending_.front());
-        pending_.pop_front();
-        FinishInstance(*done);
-        for (int i = 0; i < done->steps; ++i) Step();
+        FinishHead();
+    }
+}
+
+void DeviceScan::FinishHead() {
+    std::unique_ptr<Pending> done = std::move(pending_.front());
+    pending_.pop_front();
+    FinishInstance(*done);
+    for (int i = 0; i < done->steps; ++i) Step();
+}
+
+void DeviceScan::HandOver(Pending& p) {
+    // A full ring means the file thread is far behind: rather than wait idle for a place,
+    // this thread finishes the records already done, which it would do later anyway.
+    while (!stage_->TrySubmit(p)) {
+        const bool ready = !pending_.empty() && !observer_.StopRequested() &&
+                           (!pending_.front()->kept || pending_.front()->Done());
+        if (!ready) {
+            stage_->Submit(p);
+            return;
+        }
+        FinishHead();
     }
 }
 

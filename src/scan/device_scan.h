@@ -113,6 +113,10 @@ private:
     // Finishes the instances whose file steps are done; past `keep` in flight, waits for
     // the oldest (keep 0: for all of them).
     void Flush(size_t keep);
+    // Finishes the oldest pending instance, which must be ready.
+    void FinishHead();
+    // Hands an instance to the file thread.
+    void HandOver(Pending& p);
     void StepAfterPending();
     bool IsLegacyDriver(const std::string& instancePath);
     bool IsConnected(const std::string& bus, const std::string& instancePath, const std::string& deviceId);

@@ -30,8 +30,12 @@ FileStage::~FileStage() {
 }
 
 void FileStage::Submit(FileJob& job) {
+    while (!TrySubmit(job)) Pause();
+}
+
+bool FileStage::TrySubmit(FileJob& job) {
     const size_t at = submitted_.load(std::memory_order_relaxed);
-    while (at - taken_.load(std::memory_order_acquire) >= kRing) Pause();  // full: rare
+    if (at - taken_.load(std::memory_order_acquire) >= kRing) return false;
     job.seq_ = at;
     // A job may be handed over again (a scan's own jobs, scan after scan): it starts afresh.
     job.done_.store(false, std::memory_order_relaxed);
@@ -41,6 +45,7 @@ void FileStage::Submit(FileJob& job) {
     // Paired with the stage's store to sleeping_ before it looks at submitted_ again: one
     // of the two threads sees the other's write, so a job is never left waiting.
     if (sleeping_.load(std::memory_order_seq_cst)) WakeStage();
+    return true;
 }
 
 void FileStage::WakeStage() {

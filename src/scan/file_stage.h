@@ -45,6 +45,8 @@ public:
     // wait. With the ring full it waits for a free place. A job run before may be handed
     // over again once it is done: it starts not done and with an empty log.
     void Submit(FileJob& job);
+    // The same without waiting: false, and the job not taken, while the ring is full.
+    bool TrySubmit(FileJob& job);
     // Until the job has run; afterwards its results may be read on this thread.
     void Wait(FileJob& job);
     // Jobs handed over and not yet begun; meant for the stage's own thread, as a measure of

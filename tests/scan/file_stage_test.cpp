@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -63,6 +64,39 @@ TEST(FileStage, StoppingRunsWhatWasHandedOver) {
     EXPECT_EQ(order.size(), 40u);
     for (const auto& job : jobs) EXPECT_TRUE(job->Done());
     FileStage idle;  // a stage given nothing stops too
+}
+
+// Holds the stage until released.
+class GateJob final : public FileJob {
+public:
+    void Run() override {
+        while (!open.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::atomic<bool> open{false};
+};
+
+TEST(FileStage, AJobRefusedByAFullRingIsNeitherTakenNorLost) {
+    std::vector<int> order;
+    std::vector<std::unique_ptr<OrderJob>> jobs;
+    GateJob gate;
+    FileStage stage;
+    stage.Submit(gate);
+    // With the stage held, the ring fills and then refuses.
+    bool refused = false;
+    for (int i = 0; i < 100000 && !refused; ++i) {
+        jobs.push_back(std::make_unique<OrderJob>(order, i));
+        refused = !stage.TrySubmit(*jobs.back());
+    }
+    gate.open = true;
+    ASSERT_TRUE(refused);
+    stage.Wait(*jobs[jobs.size() - 2]);
+    EXPECT_FALSE(jobs.back()->Done());
+    ASSERT_EQ(order.size(), jobs.size() - 1);
+    // Handed over once there is room, it runs after the others.
+    ASSERT_TRUE(stage.TrySubmit(*jobs.back()));
+    stage.Wait(*jobs.back());
+    ASSERT_EQ(order.size(), jobs.size());
+    for (size_t i = 0; i < order.size(); ++i) ASSERT_EQ(order[i], static_cast<int>(i));
 }
 
 // A scan hands its own jobs over again on every scan: each time is waited for afresh and
