@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vornel::text {
 
 namespace {
@@ -155,6 +159,15 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
     };
     std::string out(n, '\0');
     size_t k = 0;
+#if defined(__SSE2__)
+    // Eight units at a time while all eight are ASCII.
+    for (; k + 8 <= n; k += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + 2 * k));
+        const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out.data() + k), _mm_packus_epi16(units, units));
+    }
+#endif
     for (; k < n; ++k) {
         const char32_t u = unit(k);
         if (u >= 0x80) break;

@@ -28,6 +28,13 @@ TEST(Utf16LeToUtf8, EveryLengthOfSequenceAndEveryFlaw) {
     EXPECT_EQ(Utf16LeToUtf8(Units({u'a', 0}) + "\x41"), std::string("a\0", 2));  // an odd last byte is dropped
     // The worst case for room: nothing but three-byte characters.
     EXPECT_EQ(Utf16LeToUtf8(Units({0x20AC, 0x20AC, 0x20AC})), "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
+    // One other character in every place of a long ASCII run (ASCII is taken eight units
+    // at a time): a Latin-1 one, one whose low byte alone is ASCII, and a three-byte one.
+    for (const char* other : {"\xC3\xA9", "\xC4\x80", "\xE2\x82\xAC"})
+        for (size_t at = 0; at < 19; ++at) {
+            const std::string s = std::string(at, 'a') + other + std::string(18 - at, 'b');
+            EXPECT_EQ(Utf16LeToUtf8(Utf8ToUtf16Le(s)), s) << at;
+        }
 }
 
 TEST(Cp1252ToUtf8, AsciiRunsWithCodePageBytesAnywhere) {
