@@ -9,9 +9,8 @@
 namespace vornel::platform::hive {
 
 namespace {
-// hivex refuses to read more value data, subkeys or values per key than this (the limits
-// of older releases; newer ones allow more, so these are the safe bounds).
-constexpr uint32_t kHivexMaxValueLen = 1000000;
+// hivex refuses to list more subkeys or values per key than this (the limits of older
+// releases; newer ones allow more, so these are the safe bounds).
 constexpr uint32_t kHivexMaxSubKeys = 15000;
 constexpr uint32_t kHivexMaxValues = 10000;
 
@@ -87,7 +86,6 @@ bool Image::Fail(std::string* problem, const char* what, uint32_t cell) const {
 bool Image::Check(std::string_view bytes, std::string* problem) {
     b_ = bytes;
     keys_ = 0;
-    oddData_.clear();
     longLists_.clear();
     auto fail = [&](std::string why) {
         if (problem) *problem = std::move(why);
@@ -238,12 +236,11 @@ bool Image::CheckValue(uint32_t cell, std::string* problem) {
     if (len == 0) return true;
     const uint32_t data = Get32(b_, p + vk::kData);
     if (!IsUsedCell(data)) return Fail(problem, "a value's data is not a valid cell", data);
-    if (len > kHivexMaxValueLen) oddData_.push_back(cell);
     if (len <= PayloadSize(data)) return true;
-    return CheckBigData(cell, data, len, problem);
+    return CheckBigData(data, len, problem);
 }
 
-bool Image::CheckBigData(uint32_t vkCell, uint32_t dataCell, uint32_t len, std::string* problem) {
+bool Image::CheckBigData(uint32_t dataCell, uint32_t len, std::string* problem) {
     const size_t p = Payload(dataCell);
     if (PayloadSize(dataCell) < 8 || !Sig(b_, p, "db"))
         return Fail(problem, "a value's data is longer than its cell", dataCell);
@@ -251,22 +248,17 @@ bool Image::CheckBigData(uint32_t vkCell, uint32_t dataCell, uint32_t len, std::
     const uint32_t list = Get32(b_, p + 4);
     if (!IsUsedCell(list) || PayloadSize(list) / 4 < segments)
         return Fail(problem, "a big value's segment list is missing or too short", list);
-    // The registry takes kBigDataChunk bytes from each segment; hivex takes each segment's
-    // cell size less 8, which agrees for segments allocated at the usual size.
+    // The registry takes kBigDataChunk bytes from each segment, whatever the segment's cell size.
     size_t left = len;
-    bool hivexAgrees = true;
     for (size_t i = 0; i < segments; ++i) {
         const uint32_t seg = Get32(b_, Payload(list) + 4 * i);
         if (!IsUsedCell(seg)) return Fail(problem, "a big value's segment is not a valid cell", seg);
-        if (left == 0) continue;  // hivex still looks at every listed segment
+        if (left == 0) continue;  // every listed segment must still be a cell
         const size_t take = left < kBigDataChunk ? left : kBigDataChunk;
         if (PayloadSize(seg) < take) return Fail(problem, "a big value's segment is too short", seg);
-        const size_t hivexTake = PayloadSize(seg) - 4 < left ? PayloadSize(seg) - 4 : left;
-        hivexAgrees = hivexAgrees && hivexTake == take;
         left -= take;
     }
     if (left > 0) return Fail(problem, "a big value has fewer segments than its length needs", dataCell);
-    if (!hivexAgrees && (oddData_.empty() || oddData_.back() != vkCell)) oddData_.push_back(vkCell);
     return true;
 }
 
@@ -307,22 +299,33 @@ StoredName Image::ValueName(uint32_t vkCell) const {
 uint32_t Image::ValueType(uint32_t vkCell) const { return Get32(b_, Payload(vkCell) + vk::kType); }
 
 std::string Image::ValueData(uint32_t vkCell) const {
+    std::string out;
+    ValueData(vkCell, out);
+    return out;
+}
+
+void Image::ValueData(uint32_t vkCell, std::string& out) const {
     const size_t p = Payload(vkCell);
     const uint32_t raw = Get32(b_, p + vk::kDataLen);
     const uint32_t len = raw & ~vk::kInline;
-    if (raw & vk::kInline) return std::string(b_.substr(p + vk::kData, len));
-    if (len == 0) return {};
+    out.clear();
+    if (raw & vk::kInline) {
+        out.assign(b_.substr(p + vk::kData, len));
+        return;
+    }
+    if (len == 0) return;
     const uint32_t data = Get32(b_, p + vk::kData);
-    if (len <= PayloadSize(data)) return std::string(b_.substr(Payload(data), len));
+    if (len <= PayloadSize(data)) {
+        out.assign(b_.substr(Payload(data), len));
+        return;
+    }
     const size_t db = Payload(data);
     const size_t list = Payload(Get32(b_, db + 4));
-    std::string out;
     out.reserve(len);
     for (size_t i = 0; out.size() < len; ++i) {
         const size_t take = len - out.size() < kBigDataChunk ? len - out.size() : kBigDataChunk;
         out.append(b_.substr(Payload(Get32(b_, list + 4 * i)), take));
     }
-    return out;
 }
 
 }  // namespace vornel::platform::hive

@@ -76,13 +76,12 @@ public:
     StoredName ValueName(uint32_t vkCell) const;
     uint32_t ValueType(uint32_t vkCell) const;
     std::string ValueData(uint32_t vkCell) const;
+    // The same into `out`, whose room is reused.
+    void ValueData(uint32_t vkCell, std::string& out) const;
 
     // Keys with more subkeys or values than hivex lists; read their lists with SubKeys and
     // ValueCells.
     const std::vector<uint32_t>& LongLists() const { return longLists_; }
-    // Values whose data hivex would read wrongly or refuse (big-data segments of unusual
-    // size, data beyond hivex's size limit); read these with ValueData.
-    const std::vector<uint32_t>& OddData() const { return oddData_; }
 
 private:
     size_t Payload(uint32_t cell) const;  // the cell's data, after its size field (file offset)
@@ -94,14 +93,14 @@ private:
     bool ReadIndex(uint32_t nkCell, uint32_t list, uint32_t expected, std::vector<uint32_t>& out,
                    std::string* problem) const;
     bool CheckValue(uint32_t cell, std::string* problem);
-    bool CheckBigData(uint32_t vkCell, uint32_t dataCell, uint32_t len, std::string* problem);
+    bool CheckBigData(uint32_t dataCell, uint32_t len, std::string* problem);
 
     std::string_view b_;
     uint32_t dataSize_ = 0;
     uint32_t root_ = 0;
     uint64_t keys_ = 0;
     std::vector<uint64_t> usedCells_;  // one bit per 8 bytes of hive bins: a used cell starts there
-    std::vector<uint32_t> oddData_, longLists_;
+    std::vector<uint32_t> longLists_;
 };
 
 }  // namespace vornel::platform::hive

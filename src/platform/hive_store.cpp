@@ -98,8 +98,6 @@ struct HiveStore::Impl {
     hive::Image image;
     hive_h* h = nullptr;
     hive_node_h root = 0;
-    // Data hivex would not give faithfully, read from the checked image at open.
-    std::unordered_map<uint64_t, std::string> data;
     // Subkey and value lists of keys with more entries than hivex lists.
     std::unordered_map<uint64_t, std::vector<uint64_t>> kidLists, valueLists;
     std::unordered_map<KeyId, Node> cache;
@@ -176,22 +174,14 @@ struct HiveStore::Impl {
         return hivex_value_type(h, v, &t, &len) == 0;
     }
 
+    // Straight from the checked image: it reads every value as hivex does, and faithfully
+    // where hivex would not, without a copy of its own to free.
     bool Read(hive_value_h v, const std::string& name, RegValue& out) const {
-        hive_type t;
-        size_t len = 0;
-        if (hivex_value_type(h, v, &t, &len) != 0) return false;
-        std::memcpy(&out.type, &t, sizeof out.type);  // types beyond hivex's named ones stay as they are
+        const auto cell = static_cast<uint32_t>(v - hive::kBaseBlockSize);
+        const uint32_t type = image.ValueType(cell);
+        std::memcpy(&out.type, &type, sizeof out.type);  // types beyond the named ones stay as they are
         out.name = name;
-        if (auto it = data.find(v); it != data.end()) {
-            out.data = it->second;
-            return true;
-        }
-        out.data.clear();
-        if (len == 0) return true;  // hivex cannot return an empty buffer
-        char* bytes = hivex_value_value(h, v, &t, &len);
-        if (!bytes) return false;
-        out.data.assign(bytes, len);
-        std::free(bytes);
+        image.ValueData(cell, out.data);
         return true;
     }
 };
@@ -231,7 +221,6 @@ std::unique_ptr<HiveStore> HiveStore::Open(const fs::path& file, std::string* er
     impl->root = hivex_root(impl->h);
     if (impl->root != hive::kBaseBlockSize + uint64_t{image.RootCell()})
         return fail("the file changed while it was being opened", win::kRegistryCorrupt);
-    for (uint32_t c : image.OddData()) impl->data[hive::kBaseBlockSize + c] = image.ValueData(c);
     std::vector<uint32_t> cells;
     auto fileOffsets = [&] {
         std::vector<uint64_t> r;
