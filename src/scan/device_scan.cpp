@@ -189,6 +189,9 @@ void DeviceScan::WalkTree() {
                     else FileStage::RunHere(*p);
                 }
                 pending_.push_back(std::move(p));
+                // What the file thread has done is finished at once: left for later, it
+                // piled up for the end of the walk, when that thread has nothing to do.
+                while (stage_ && HeadReady()) FinishHead();
                 Flush(stage_ ? kInFlight : 0);
                 StepAfterPending();
             }
@@ -236,13 +239,15 @@ void DeviceScan::FinishHead() {
     for (int i = 0; i < done->steps; ++i) Step();
 }
 
+bool DeviceScan::HeadReady() {
+    return !pending_.empty() && !observer_.StopRequested() && (!pending_.front()->kept || pending_.front()->Done());
+}
+
 void DeviceScan::HandOver(Pending& p) {
     // A full ring means the file thread is far behind: rather than wait idle for a place,
     // this thread finishes the records already done, which it would do later anyway.
     while (!stage_->TrySubmit(p)) {
-        const bool ready = !pending_.empty() && !observer_.StopRequested() &&
-                           (!pending_.front()->kept || pending_.front()->Done());
-        if (!ready) {
+        if (!HeadReady()) {
             stage_->Submit(p);
             return;
         }

@@ -113,6 +113,8 @@ private:
     // Finishes the instances whose file steps are done; past `keep` in flight, waits for
     // the oldest (keep 0: for all of them).
     void Flush(size_t keep);
+    // The oldest pending instance can be finished now (never once a stop is requested).
+    bool HeadReady();
     // Finishes the oldest pending instance, which must be ready.
     void FinishHead();
     // Hands an instance to the file thread.
