@@ -167,13 +167,6 @@ struct HiveStore::Impl {
         return n;
     }
 
-    // What Read needs before the data: the value's type and length.
-    bool Readable(hive_value_h v) const {
-        hive_type t;
-        size_t len = 0;
-        return hivex_value_type(h, v, &t, &len) == 0;
-    }
-
     // Straight from the checked image: it reads every value as hivex does, and faithfully
     // where hivex would not, without a copy of its own to free.
     bool Read(hive_value_h v, const std::string& name, RegValue& out) const {
@@ -270,11 +263,8 @@ void HiveStore::Values(KeyId key, std::vector<RegValue>& out) const {
 void HiveStore::ValueNames(KeyId key, std::vector<std::string>& out) const {
     out.clear();
     if (!key) return;
-    // Values leaves out a value hivex cannot type; the data of the others was checked with
-    // the whole file at open.
-    const Node& n = impl_->ValueList(key);
-    for (size_t i = 0; i < n.values.size(); ++i)
-        if (impl_->Readable(n.values[i])) out.push_back(n.valueNames[i]);
+    // Every value the check reached reads, so the names are those Values gives.
+    out = impl_->ValueList(key).valueNames;
 }
 
 bool HiveStore::FindValue(KeyId key, std::string_view name, RegValue& out) const {
