@@ -334,9 +334,8 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
         r.RegDriverInstance = classRoot + driverValue;
         const size_t slash = r.RegDriverInstance.rfind('\\');
         classKey = r.RegDriverInstance.substr(0, slash);
-        const std::string values =
-            ctx_.reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, r.RegDriverInstance, false, false, false, false);
-        if (!text::TrimChars(values, "|").empty()) r.IsDriverInstalled = guid != kUnknownClassGuid;
+        if (ctx_.reg.HasValueNames(hkey::kLocalMachine, r.RegDriverInstance))
+            r.IsDriverInstalled = guid != kUnknownClassGuid;
         else r.AddMessage += "Warning: Driver mapping key invalid.";
     } else {
         classKey = classRoot + r.ClassGUID;

@@ -1,5 +1,7 @@
 #include "support/creg.h"
 
+#include <algorithm>
+
 #include "support/text.h"
 #include "support/vlx_error.h"
 
@@ -313,6 +315,19 @@ std::string cReg::cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bo
     }
     while (!result.empty() && result.back() == '|') result.pop_back();
     return result;
+}
+
+bool cReg::HasValueNames(uint32_t hive, std::string_view key) {
+    try {
+        platform::RegistryView::KeyRef k;
+        if (OpenKey(hive, key, regaccess::kRead, k) != rs::kSuccess) return false;
+        view_.ValueNames(*k, names_);
+        return std::any_of(names_.begin(), names_.end(),
+                           [](const std::string& n) { return n.find_first_not_of('|') != std::string::npos; });
+    } catch (...) {
+        ReportError(kModule, "cP_EnumRegKeysOrValues");  // logged as the enumeration it stands for
+    }
+    return false;
 }
 
 bool cReg::cP_WriteRegValue(uint32_t hive, std::string_view key, std::string_view name, const RegData& data,

@@ -83,6 +83,9 @@ public:
     bool cP_IsRegKeyAlive(uint32_t hive, std::string_view key, bool bAccessDeniedCounts);
     std::string cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bool bEnumKeys, bool bAddValue,
                                        bool bBinaryAsString, bool bValuesOnly);
+    // Whether the value-name list cP_EnumRegKeysOrValues gives (no flags set) holds more
+    // than its "|" separators, without making the list.
+    bool HasValueNames(uint32_t hive, std::string_view key);
     RegData cP_GetRegValue(uint32_t hive, std::string_view key, std::string_view value, RegReadInfo& info,
                            const RegReadOptions& opt = {});
     // For many values of one key: the key opened for reading once (null when it cannot be),

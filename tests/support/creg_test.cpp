@@ -20,6 +20,7 @@ const char* kSystem =
     "Windows Registry Editor Version 5.00\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\r\n\"Current\"=dword:00000002\r\n"
     "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\Old]\r\n"
+    "\"|\"=\"a name of nothing but the separator\"\r\n"
     "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Enum\\PCI\\VEN_1&DEV_2\\3&1]\r\n"
     "@=\"default\"\r\n"
     "\"A\"=\"1\"\r\n"
@@ -35,7 +36,8 @@ const char* kSystem =
     "\"ZeroBin\"=hex:\r\n"
     "\"Num\"=dword:fffffffe\r\n"
     "\"Big\"=hex(5):00,00,01,02\r\n"
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Enum\\PCI\\VEN_1&DEV_2\\3&1\\Device Parameters]\r\n";
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Enum\\PCI\\VEN_1&DEV_2\\3&1\\Device Parameters]\r\n"
+    "@=\"only the default\"\r\n";
 
 class CRegOnStores : public ::testing::TestWithParam<test::StoreKind> {
 protected:
@@ -135,6 +137,12 @@ TEST_P(CRegOnStores, EnumerationJoinsWithBars) {
     EXPECT_EQ(reg_->cP_EnumRegKeysOrValues(lm, kDev, false, false, false, false).substr(0, 12), "A|B|Empty|Mu");
     EXPECT_TRUE(reg_->cP_IsSubKeys(lm, kDev));
     EXPECT_FALSE(reg_->cP_IsSubKeys(lm, std::string(kDev) + "\\Device Parameters"));
+    // Whether that list has a name in it: the default value's empty name is none.
+    EXPECT_TRUE(reg_->HasValueNames(lm, kDev));
+    EXPECT_FALSE(reg_->HasValueNames(lm, std::string(kDev) + "\\Device Parameters"));
+    EXPECT_FALSE(reg_->HasValueNames(lm, "SYSTEM\\CurrentControlSet\\Enum"));
+    EXPECT_FALSE(reg_->HasValueNames(lm, "SYSTEM\\Nope"));
+    EXPECT_FALSE(reg_->HasValueNames(lm, "SYSTEM\\ControlSet001\\Enum\\Old"));
 }
 
 TEST_P(CRegOnStores, ControlSetFollowsSelectCurrent) {
