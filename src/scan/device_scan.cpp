@@ -189,9 +189,6 @@ void DeviceScan::WalkTree() {
                     else FileStage::RunHere(*p);
                 }
                 pending_.push_back(std::move(p));
-                // What the file thread has done is finished at once: left for later, it
-                // piled up for the end of the walk, when that thread has nothing to do.
-                while (stage_ && HeadReady()) FinishHead();
                 Flush(stage_ ? kInFlight : 0);
                 StepAfterPending();
             }
