@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <system_error>
 #include <thread>
@@ -72,7 +73,7 @@ bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(co
         return false;
     }
     auto fail = [&](const std::string& what, int err) {
-        const std::string reason = what + ": " + std::strerror(err);
+        const std::string reason = err ? what + ": " + std::strerror(err) : what;
         ::close(fd);
         ::unlink(name.data());
         if (why) *why = reason;
@@ -107,7 +108,14 @@ bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(co
         else
             buffer.append(piece);
     };
-    produce(sink);
+    // A producer that fails takes its temporary file with it rather than leaving it behind.
+    try {
+        produce(sink);
+    } catch (const std::exception& e) {
+        return fail("cannot produce " + target.string() + ": " + e.what(), 0);
+    } catch (...) {
+        return fail("cannot produce " + target.string(), 0);
+    }
     writeOut(buffer);
     if (writeError != 0) return fail("cannot write " + target.string(), writeError);
     if (::fsync(fd) != 0) return fail("cannot flush " + target.string(), errno);

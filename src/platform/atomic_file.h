@@ -19,7 +19,7 @@ using ByteSink = std::function<void(std::string_view)>;
 
 // The same for bytes produced piece by piece, so that a large file needs no copy of itself
 // in memory: `produce` hands every piece to the sink it is given. The target is replaced
-// only when every piece was written.
+// only when every piece was written; a producer that throws leaves it as it was.
 bool WriteFileAtomicallyFrom(const std::filesystem::path& target,
                              const std::function<void(const ByteSink&)>& produce,
                              unsigned mode = 0644, std::string* why = nullptr);

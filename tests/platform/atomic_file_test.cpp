@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "test_support.h"
@@ -60,6 +61,28 @@ TEST(AtomicFile, APipeInThePlaceOfTheTargetIsReplacedWithoutBeingOpened) {
     std::string back;
     ASSERT_TRUE(ReadWholeFile(target, back));
     EXPECT_EQ(back, "text");
+}
+
+TEST(AtomicFile, AProducerThatFailsLeavesTheTargetAndNoTemporaryFile) {
+    test::TempDir dir;
+    const fs::path target = dir.path() / "document.xml";
+    ASSERT_TRUE(WriteFileAtomically(target, "old", 0600));
+    std::string why;
+    EXPECT_FALSE(WriteFileAtomicallyFrom(
+        target,
+        [](const ByteSink& sink) {
+            sink(std::string(200 * 1024, 'x'));
+            throw std::runtime_error("printer failed");
+        },
+        0600, &why));
+    EXPECT_NE(why.find("printer failed"), std::string::npos) << why;
+    std::string back;
+    ASSERT_TRUE(ReadWholeFile(target, back));
+    EXPECT_EQ(back, "old");
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(HeldDeleted("document.xml"), 0);
 }
 
 }  // namespace
