@@ -4,6 +4,7 @@
 #include <functional>
 #include <exception>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -208,17 +209,21 @@ struct StringWriter final : pugi::xml_writer {
 constexpr size_t kHalvesFrom = 256;
 
 // Prints `root` as pugixml does, its second half of children on a thread of its own into
-// memory while this thread hands the first to `put`: a scan's document is thousands of
-// records, and printing it is most of the save. False, having printed nothing, for a root
-// that holds anything but elements or too few of them. secondSize: about what the second
-// half takes printed, reserved at once.
-bool PrintInHalves(pugi::xml_node root, unsigned format, const Put& put, size_t secondSize) {
+// memory while this thread hands the first to `put` (a scan's document is thousands of
+// records, and printing them is most of the save), then the elements of `tail`, already
+// printed, as its last children. False, having printed nothing, for a root that holds
+// anything but elements, or too few of them and no tail. secondSize: about what the
+// second half takes printed, reserved at once.
+bool PrintRoot(pugi::xml_node root, unsigned format, const Put& put, size_t secondSize,
+               const std::vector<std::string_view>& tail) {
     std::vector<pugi::xml_node> kids;
     for (pugi::xml_node kid : root.children()) {
         if (kid.type() != pugi::node_element) return false;
         kids.push_back(kid);
     }
-    if (kids.size() < kHalvesFrom) return false;
+    if (kids.size() < kHalvesFrom && tail.empty()) return false;
+    // The tail is printed indented.
+    if (!tail.empty() && (format & pugi::format_raw)) return false;
     // The root's own tags as pugixml writes them: a copy of it with one empty child.
     pugi::xml_document shell;
     pugi::xml_node copy = shell.append_child(root.name());
@@ -231,26 +236,30 @@ bool PrintInHalves(pugi::xml_node root, unsigned format, const Put& put, size_t 
     const size_t at = tags.rfind(child);
     if (at == std::string::npos) return false;
 
-    const size_t half = kids.size() / 2;
+    const size_t half = kids.size() < kHalvesFrom ? kids.size() : kids.size() / 2;
     std::string second;
     std::exception_ptr failed;
     std::thread printer;
-    try {
-        printer = std::thread([&] {
-            try {
-                // A new thread's heap is new memory: set up as the scan's threads are, and
-                // the half reserved at once, it costs a few huge pages rather than hundreds
-                // of 4 KiB faults while the string doubles.
-                platform::TuneThreadHeap();
-                second.reserve(secondSize);
-                StringWriter w(second);
-                for (size_t i = half; i < kids.size(); ++i) kids[i].print(w, "\t", format, pugi::encoding_utf8, 1);
-            } catch (...) {
-                failed = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        return false;  // no thread to be had: printed in one pass
+    if (half < kids.size()) {
+        try {
+            printer = std::thread([&] {
+                try {
+                    // A new thread's heap is new memory: set up as the scan's threads are, and
+                    // the half reserved at once, it costs a few huge pages rather than hundreds
+                    // of 4 KiB faults while the string doubles.
+                    platform::TuneThreadHeap();
+                    second.reserve(secondSize);
+                    StringWriter w(second);
+                    for (size_t i = half; i < kids.size(); ++i) kids[i].print(w, "\t", format, pugi::encoding_utf8, 1);
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            if (tail.empty()) return false;  // no thread to be had: printed in one pass
+            StringWriter w(second);
+            for (size_t i = half; i < kids.size(); ++i) kids[i].print(w, "\t", format, pugi::encoding_utf8, 1);
+        }
     }
     // Joined however this thread leaves (a sink that throws): the printer reads `kids`.
     struct Join {
@@ -262,15 +271,17 @@ bool PrintInHalves(pugi::xml_node root, unsigned format, const Put& put, size_t 
     put(std::string_view(tags).substr(0, at));
     PutWriter direct(put);
     for (size_t i = 0; i < half; ++i) kids[i].print(direct, "\t", format, pugi::encoding_utf8, 1);
-    printer.join();
+    if (printer.joinable()) printer.join();
     if (failed) std::rethrow_exception(failed);
     put(second);
+    for (std::string_view element : tail) put(element);
     put(std::string_view(tags).substr(at + child.size()));
     return true;
 }
 
 // Prints the document in its saved form, handing the bytes to `put` in order.
-void PrintDocument(const pugi::xml_document& doc, const DocumentShape& shape, const Put& put) {
+void PrintDocument(const pugi::xml_document& doc, const DocumentShape& shape, const Put& put,
+                   const std::vector<std::string_view>& tail) {
     PutWriter writer(put);
     const unsigned format = shape.deep ? pugi::format_raw : pugi::format_indent;
     for (pugi::xml_node child : doc.children()) {
@@ -287,9 +298,13 @@ void PrintDocument(const pugi::xml_document& doc, const DocumentShape& shape, co
             put(decl);
             continue;
         }
-        if (child.type() != pugi::node_element ||
-            !PrintInHalves(child, format | pugi::format_no_declaration, put, shape.nodes * kBytesPerNodeGuess / 2))
+        const bool element = child.type() == pugi::node_element;
+        if (!element ||
+            !PrintRoot(child, format | pugi::format_no_declaration, put, shape.nodes * kBytesPerNodeGuess / 2, tail)) {
+            // Records that cannot go where they belong are not silently left out.
+            if (element && !tail.empty()) throw std::runtime_error("the records cannot be printed into this root");
             child.print(writer, "\t", format | pugi::format_no_declaration, pugi::encoding_utf8);
+        }
         if (format == pugi::format_raw) put("\n");
     }
 }
@@ -306,12 +321,12 @@ std::string SerializeDocument(const pugi::xml_document& doc) {
     const DocumentShape shape = MeasureDocument(doc);
     std::string out;
     out.reserve(shape.nodes * kBytesPerNodeGuess);
-    PrintDocument(doc, shape, [&](std::string_view piece) { out.append(piece); });
+    PrintDocument(doc, shape, [&](std::string_view piece) { out.append(piece); }, {});
     return out;
 }
 
 bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& file, std::string* why,
-                  const DocumentShape* known) {
+                  const DocumentShape* known, const std::vector<std::string_view>& rootTail) {
     if (file.empty()) {
         if (why) *why = "no file name";
         return false;
@@ -319,7 +334,7 @@ bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& fi
     const DocumentShape shape = known ? *known : MeasureDocument(doc);
     // Straight into the file: a large document needs no copy of itself in memory.
     return platform::WriteFileAtomicallyFrom(
-        file, [&](const platform::ByteSink& sink) { PrintDocument(doc, shape, sink); }, 0600, why);
+        file, [&](const platform::ByteSink& sink) { PrintDocument(doc, shape, sink, rootTail); }, 0600, why);
 }
 
 }  // namespace vornel::xml

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vornel::xml {
 
@@ -52,8 +53,11 @@ DocumentShape MeasureDocument(const pugi::xml_document& doc);
 // Writes the serialised document to a temporary file beside `file` and renames it over
 // `file`, so a failure never leaves a half-written document. False with a reason. A caller
 // that knows the document's shape (one it built itself) spares the walk that learns it;
-// `nodes` may then be an upper bound.
+// `nodes` may then be an upper bound. `rootTail`: elements kept as text rather than in the
+// DOM, each printed as pugixml prints a child of the root with indentation; they are saved
+// as the root's last children (a root holding anything but elements cannot take them).
 bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& file,
-                  std::string* why = nullptr, const DocumentShape* known = nullptr);
+                  std::string* why = nullptr, const DocumentShape* known = nullptr,
+                  const std::vector<std::string_view>& rootTail = {});
 
 }  // namespace vornel::xml

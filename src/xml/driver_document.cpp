@@ -22,49 +22,8 @@ constexpr int32_t kFileAccessError = 75;
 
 std::string Now(const cCDOMUtility::DateText& dateText) { return dateText ? dateText() : NowDateTimeText(); }
 
-std::string ValueFor(const DriverRecord& r, const DriverField& f, const std::string& now) {
-    switch (f.rule) {
-        case WriteRule::StampNow: return now;
-        case WriteRule::DropNul: {
-            std::string v = FieldValueText(r, f);
-            v.erase(std::remove(v.begin(), v.end(), '\0'), v.end());
-            return v;
-        }
-        default: return FieldValueText(r, f);
-    }
-}
-
-// A field's value as ValueFor gives it, without copying a text member that needs no change.
-std::string_view ValueView(const DriverRecord& r, const DriverField& f, const std::string& now,
-                           std::string& scratch) {
-    if (f.rule == WriteRule::StampNow) return now;
-    if (const TextMember* m = std::get_if<TextMember>(&f.member)) {
-        const std::string& v = r.*(*m);
-        if (f.rule != WriteRule::DropNul || v.find('\0') == std::string::npos) return v;
-    }
-    scratch = ValueFor(r, f, now);
-    return scratch;
-}
-
-// The fields of one element with their names ready for pugixml, and whether AddElement
-// would take the name.
-struct NamedField {
-    const DriverField* field;
-    std::string name;
-    bool valid;
-};
-
-const std::vector<NamedField>& NamedFields(FieldPlace place) {
-    static const auto named = [](FieldPlace p) {
-        std::vector<NamedField> out;
-        for (const DriverField* f : DocumentFields(p))
-            out.push_back({f, std::string(f->name), cCDOMUtility::ValidateElementType(f->name)});
-        return out;
-    };
-    static const std::vector<NamedField> device = named(FieldPlace::Device);
-    static const std::vector<NamedField> vlx = named(FieldPlace::XmlVlx);
-    return place == FieldPlace::Device ? device : vlx;
-}
+using xml::NamedField;
+using xml::NamedFields;
 
 // The Device element and its children, through `dom`; the Device element or null.
 pugi::xml_node WriteRecord(cCDOMUtility& dom, const DriverRecord& r, pugi::xml_document& doc, bool update,
@@ -73,21 +32,45 @@ pugi::xml_node WriteRecord(cCDOMUtility& dom, const DriverRecord& r, pugi::xml_d
     if (!dom.AddElement(doc, doc.document_element(), "Device", {}, &device, r.XMLIdx, update) || !device)
         return {};
     for (const NamedField& f : NamedFields(FieldPlace::Device))
-        dom.AddElement(doc, device, f.name, ValueFor(r, *f.field, now), nullptr, r.XMLIdx, update);
+        dom.AddElement(doc, device, f.name, xml::FieldValueFor(r, *f.field, now), nullptr, r.XMLIdx, update);
     pugi::xml_node vlx;
     if (dom.AddElement(doc, device, "XMLVLX", {}, &vlx, {}, false) && vlx)
         for (const NamedField& f : NamedFields(FieldPlace::XmlVlx))
-            dom.AddElement(doc, vlx, f.name, ValueFor(r, *f.field, now), nullptr, r.XMLIdx, update);
+            dom.AddElement(doc, vlx, f.name, xml::FieldValueFor(r, *f.field, now), nullptr, r.XMLIdx, update);
     return device;
 }
 
-void ReadField(DriverRecord& r, pugi::xml_node child, FieldPlace place) {
-    const DriverField* f = FindDriverField(child.name(), place);
-    if (!f) return;
-    const std::string value = xml::DecodeText(StringValue(child));
-    if (!SetFieldFromText(r, *f, value))
+// Sets the field from its element's text as the DOM holds it.
+void ReadFieldText(DriverRecord& r, const DriverField& f, std::string_view domText) {
+    const std::string value = xml::DecodeText(domText);
+    if (!SetFieldFromText(r, f, value))
         ReportError(kModule, "mP_FillDriverDataStruct", kTypeMismatch, "Type mismatch",
-                    std::string(f->name) + "=" + value);
+                    std::string(f.name) + "=" + value);
+}
+
+void ReadField(DriverRecord& r, pugi::xml_node child, FieldPlace place) {
+    if (const DriverField* f = FindDriverField(child.name(), place)) ReadFieldText(r, *f, StringValue(child));
+}
+
+// The instance count one higher, as the element's new text; from the count's text as the
+// DOM holds it. Saturates rather than wrapping round to a negative count.
+std::string RaisedCount(std::string_view domText) {
+    DriverRecord scratch;
+    const DriverField& field = *FindDriverField("NumDeviceInstances", FieldPlace::Device);
+    const std::string value = xml::DecodeText(domText);
+    if (!SetFieldFromText(scratch, field, value))
+        throw VlxError(kTypeMismatch, "Type mismatch: NumDeviceInstances=" + value);
+    if (scratch.NumDeviceInstances < INT16_MAX) ++scratch.NumDeviceInstances;
+    return xml::EncodeText(FieldValueText(scratch, field));
+}
+
+// A field's number among RecordText's fields, or SIZE_MAX.
+size_t TextField(std::string_view name, FieldPlace place) {
+    for (size_t i = 0; i < xml::RecordText::FieldCount(); ++i) {
+        const NamedField& f = xml::RecordText::Field(i);
+        if (f.field->place == place && f.name == name) return i;
+    }
+    return SIZE_MAX;
 }
 
 void SetText(pugi::xml_node node, const std::string& text) {
@@ -210,6 +193,10 @@ bool DriverDocument::Begin(const std::string& computerName, const fs::path& file
     file_ = file;
     byKey_.clear();
     emptyRootChildren_.clear();
+    kept_.clear();
+    keptKeys_.clear();
+    keptLive_ = 0;
+    keepText_ = false;
     cCDOMUtility dom(dateText_);
     const bool ok = dom.GetXMLHeader(doc_, computerName, errorText_, false, file);
     errorNumber_ = dom.ErrorNumber();
@@ -221,12 +208,22 @@ bool DriverDocument::Begin(const std::string& computerName, const fs::path& file
     }
     RebuildIndex();
     shape_ = xml::MeasureDocument(doc_);
+    // Records are kept as text where they would be plain appends printed with indentation
+    // after everything else under the root, which must hold only elements to print that way.
+    const pugi::xml_node root = doc_.document_element();
+    keepText_ = root && !shape_.deep && emptyRootChildren_.empty();
+    for (pugi::xml_node child : root.children())
+        if (child.type() != pugi::node_element) keepText_ = false;
     return true;
 }
 
-pugi::xml_node DriverDocument::FirstDevice(const std::string& encodedKey) const {
-    const auto it = byKey_.find(encodedKey);
-    return it == byKey_.end() || it->second.empty() ? pugi::xml_node{} : it->second.front();
+DriverDocument::Located DriverDocument::Locate(const std::string& encodedKey) const {
+    // Kept records follow every element of the DOM.
+    if (const auto it = byKey_.find(encodedKey); it != byKey_.end() && !it->second.empty())
+        return {it->second.front(), kNotKept};
+    if (const auto it = keptKeys_.find(encodedKey); it != keptKeys_.end() && !it->second.empty())
+        return {{}, it->second.front()};
+    return {};
 }
 
 void DriverDocument::RegisterKeys(pugi::xml_node device) {
@@ -262,12 +259,42 @@ void DriverDocument::RebuildIndex() {
     }
 }
 
-bool DriverDocument::Contains(const std::string& key) const {
-    return static_cast<bool>(FirstDevice(xml::EncodeText(key)));
+void DriverDocument::Keep(xml::RecordText&& text) {
+    if (const std::string* key = text.Key()) keptKeys_[*key].push_back(kept_.size());
+    kept_.push_back({std::move(text), false});
+    ++keptLive_;
 }
 
+void DriverDocument::TurnKeptIntoNodes() {
+    if (!keepText_) return;
+    keepText_ = false;
+    pugi::xml_node root = doc_.document_element();
+    static const size_t kNodesAtMost = 2 * (xml::RecordText::FieldCount() + 2);
+    for (const Kept& k : kept_) {
+        if (k.removed) continue;
+        const std::string& text = k.text.Text();
+        // Printed here from values the writer encoded: it parses unless memory runs out.
+        if (!root.append_buffer(text.data(), text.size(), xml::LoadOptions(), pugi::encoding_utf8))
+            ReportError(kModule, "mP_InfScratchPad", kTypeMismatch, "a kept record did not parse", text);
+        shape_.nodes += kNodesAtMost;
+    }
+    kept_.clear();
+    keptKeys_.clear();
+    keptLive_ = 0;
+    RebuildIndex();
+}
+
+bool DriverDocument::Contains(const std::string& key) const { return static_cast<bool>(Locate(xml::EncodeText(key))); }
+
 std::optional<DriverRecord> DriverDocument::Find(const std::string& key) const {
-    const pugi::xml_node device = FirstDevice(xml::EncodeText(key));
+    const Located at = Locate(xml::EncodeText(key));
+    pugi::xml_document one;
+    pugi::xml_node device = at.node;
+    if (at.kept != kNotKept) {
+        const std::string& text = kept_[at.kept].text.Text();
+        if (!one.load_buffer(text.data(), text.size(), xml::LoadOptions(), pugi::encoding_utf8)) return std::nullopt;
+        device = one.document_element();
+    }
     if (!device) return std::nullopt;
     DriverRecord r;
     if (!mP_FillDriverDataStruct(device, r)) return std::nullopt;
@@ -276,18 +303,24 @@ std::optional<DriverRecord> DriverDocument::Find(const std::string& key) const {
 
 std::optional<DriverRecord> DriverDocument::FindFields(const std::string& key,
                                                       std::initializer_list<std::string_view> names) const {
-    const pugi::xml_node device = FirstDevice(xml::EncodeText(key));
-    if (!device) return std::nullopt;
-    auto wanted = [&](pugi::xml_node n) {
-        return n.type() == pugi::node_element &&
-               std::find(names.begin(), names.end(), std::string_view(n.name())) != names.end();
-    };
+    const Located at = Locate(xml::EncodeText(key));
+    if (!at) return std::nullopt;
+    auto wanted = [&](std::string_view name) { return std::find(names.begin(), names.end(), name) != names.end(); };
     DriverRecord r;
-    for (pugi::xml_node child : device.children()) {
+    if (at.kept != kNotKept) {
+        const xml::RecordText& text = kept_[at.kept].text;
+        for (size_t i = 0; i < xml::RecordText::FieldCount(); ++i) {
+            const NamedField& f = xml::RecordText::Field(i);
+            if (!wanted(f.name)) continue;
+            if (const std::optional<std::string> value = text.Value(i)) ReadFieldText(r, *f.field, *value);
+        }
+        return r;
+    }
+    for (pugi::xml_node child : at.node.children()) {
         if (std::string_view(child.name()) == "XMLVLX") {
             for (pugi::xml_node g : child.children())
-                if (wanted(g)) ReadField(r, g, FieldPlace::XmlVlx);
-        } else if (wanted(child)) {
+                if (g.type() == pugi::node_element && wanted(g.name())) ReadField(r, g, FieldPlace::XmlVlx);
+        } else if (child.type() == pugi::node_element && wanted(child.name())) {
             ReadField(r, child, FieldPlace::Device);
         }
     }
@@ -296,38 +329,49 @@ std::optional<DriverRecord> DriverDocument::FindFields(const std::string& key,
 
 bool DriverDocument::Remove(const std::string& key) {
     return Guarded(kModule, "mP_RemoveDriverRecord", false, [&] {
-        const pugi::xml_node device = FirstDevice(xml::EncodeText(key));
-        if (!device) return false;
+        const std::string encoded = xml::EncodeText(key);
+        const Located at = Locate(encoded);
+        if (at.kept != kNotKept) {
+            kept_[at.kept].removed = true;
+            --keptLive_;
+            auto it = keptKeys_.find(encoded);
+            it->second.erase(it->second.begin());
+            if (it->second.empty()) keptKeys_.erase(it);
+            return true;
+        }
+        if (!at.node) return false;
         // The index must drop the node before the DOM frees it.
-        UnregisterDevice(device);
+        UnregisterDevice(at.node);
         cCDOMUtility dom;
-        if (!dom.RemoveNode(device)) throw VlxError(dom.ErrorNumber(), dom.ErrorDescription());
+        if (!dom.RemoveNode(at.node)) throw VlxError(dom.ErrorNumber(), dom.ErrorDescription());
         return true;
     });
 }
 
-bool DriverDocument::RaiseCount(pugi::xml_node device) {
+bool DriverDocument::RaiseCount(const Located& at) {
     return Guarded(kModule, "mP_RaiseNumDeviceInstances", false, [&] {
+        if (at.kept != kNotKept) {
+            static const size_t field = TextField("NumDeviceInstances", FieldPlace::Device);
+            xml::RecordText& text = kept_[at.kept].text;
+            const std::optional<std::string> count = text.Value(field);
+            if (!count) throw VlxError(kTypeMismatch, "NumDeviceInstances not found");
+            text.SetValue(field, RaisedCount(*count));
+            return true;
+        }
         cCDOMUtility dom;
         pugi::xml_node count;
-        if (!dom.ReturnNumDeviceInstancesNode(ChildNodes(device), count))
+        if (!dom.ReturnNumDeviceInstancesNode(ChildNodes(at.node), count))
             throw VlxError(kTypeMismatch, "NumDeviceInstances not found");
-        DriverRecord scratch;
-        const DriverField& field = *FindDriverField("NumDeviceInstances", FieldPlace::Device);
-        const std::string value = xml::DecodeText(StringValue(count));
-        if (!SetFieldFromText(scratch, field, value))
-            throw VlxError(kTypeMismatch, "Type mismatch: NumDeviceInstances=" + value);
-        // Saturates rather than wrapping round to a negative count.
-        if (scratch.NumDeviceInstances < INT16_MAX) ++scratch.NumDeviceInstances;
+        const std::string raised = RaisedCount(StringValue(count));
         ++shape_.nodes;  // the count's text, should it have had none
-        SetText(count, xml::EncodeText(FieldValueText(scratch, field)));
+        SetText(count, raised);
         return true;
     });
 }
 
 bool DriverDocument::RaiseInstanceCount(const std::string& key) {
-    const pugi::xml_node device = FirstDevice(xml::EncodeText(key));
-    return device && RaiseCount(device);
+    const Located at = Locate(xml::EncodeText(key));
+    return at && RaiseCount(at);
 }
 
 pugi::xml_node DriverDocument::AppendRecord(const DriverRecord& r, const std::string& now) {
@@ -339,7 +383,7 @@ pugi::xml_node DriverDocument::AppendRecord(const DriverRecord& r, const std::st
     std::string encoded;
     const auto add = [&](pugi::xml_node parent, const NamedField& f) {
         if (!f.valid) return pugi::xml_node{};
-        const std::string_view plain = ValueView(r, *f.field, now, value);
+        const std::string_view plain = xml::FieldValueView(r, *f.field, now, value);
         // As in AddElement, a field that fails is left out and the others still go in.
         try {
             const std::string_view text = xml::EncodedText(plain, encoded);
@@ -364,13 +408,21 @@ pugi::xml_node DriverDocument::AppendRecord(const DriverRecord& r, const std::st
 }
 
 bool DriverDocument::Write(const DriverRecord& record) {
-    // A record is its Device and XMLVLX elements, one element for each field and at most one
-    // text in each.
-    static const size_t kNodesAtMost =
-        2 * (NamedFields(FieldPlace::Device).size() + NamedFields(FieldPlace::XmlVlx).size() + 2);
-    shape_.nodes += kNodesAtMost;
     return Guarded(kModule, "mP_InfScratchPad", false, [&] {
         const std::string now = Now(dateText_);
+        if (keepText_) {
+            xml::RecordText text(record, now);
+            if (text.HasText()) {
+                Keep(std::move(text));
+                return true;
+            }
+            // An element without any text is one append mode reuses later: it must be a node.
+            TurnKeptIntoNodes();
+        }
+        // A record is its Device and XMLVLX elements, one element for each field and at most
+        // one text in each.
+        static const size_t kNodesAtMost = 2 * (xml::RecordText::FieldCount() + 2);
+        shape_.nodes += kNodesAtMost;
         // With no empty element directly under the root, append mode has nothing to reuse
         // and every field is a plain append: built here directly, each value encoded once.
         if (emptyRootChildren_.empty() && doc_.document_element()) return static_cast<bool>(AppendRecord(record, now));
@@ -390,16 +442,18 @@ bool DriverDocument::Write(const DriverRecord& record) {
 
 DriverDocument::AddResult DriverDocument::AddOrCount(const DriverRecord& record) {
     const std::string key = xml::EncodeText(record.XMLIdx);
-    pugi::xml_node existing = FirstDevice(key);
+    Located existing = Locate(key);
     AddResult result = AddResult::Added;
     if (existing && record.IsDeviceConnected) {
+        static const size_t field = TextField("IsDeviceConnected", FieldPlace::Device);
+        const std::string connected = existing.kept != kNotKept
+                                          ? kept_[existing.kept].text.Value(field).value_or(std::string())
+                                          : StringValue(existing.node.child("IsDeviceConnected"));
         DriverRecord old;
-        const pugi::xml_node connected = existing.child("IsDeviceConnected");
-        SetFieldFromText(old, *FindDriverField("IsDeviceConnected", FieldPlace::Device),
-                         xml::DecodeText(StringValue(connected)));
+        SetFieldFromText(old, *FindDriverField("IsDeviceConnected", FieldPlace::Device), xml::DecodeText(connected));
         if (!old.IsDeviceConnected) {
             if (!Remove(record.XMLIdx)) return AddResult::Failed;
-            existing = FirstDevice(key);
+            existing = Locate(key);
             result = AddResult::Replaced;
         }
     }
@@ -412,7 +466,11 @@ DriverDocument::AddResult DriverDocument::AddOrCount(const DriverRecord& record)
 bool DriverDocument::Save() {
     std::string why;
     try {
-        if (!xml::SaveDocument(doc_, file_, &why, &shape_)) throw VlxError(kFileAccessError, "Path/File access error");
+        std::vector<std::string_view> kept;
+        kept.reserve(keptLive_);
+        for (const Kept& k : kept_)
+            if (!k.removed) kept.push_back(k.text.Text());
+        if (!xml::SaveDocument(doc_, file_, &why, &shape_, kept)) throw VlxError(kFileAccessError, "Path/File access error");
         errorText_.clear();
         return true;
     } catch (...) {
@@ -425,7 +483,12 @@ bool DriverDocument::Save() {
 
 size_t DriverDocument::RecordCount() const {
     const auto devices = doc_.document_element().children("Device");
-    return static_cast<size_t>(std::distance(devices.begin(), devices.end()));
+    return static_cast<size_t>(std::distance(devices.begin(), devices.end())) + keptLive_;
+}
+
+const pugi::xml_document& DriverDocument::Dom() {
+    TurnKeptIntoNodes();
+    return doc_;
 }
 
 }  // namespace vornel

@@ -4,6 +4,7 @@
 // (update query, report, details, export), which load the file afresh.
 #include <pugixml.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
@@ -16,6 +17,7 @@
 #include "scan/driver_record.h"
 #include "xml/document_io.h"
 #include "xml/dom_utility.h"
+#include "xml/record_text.h"
 
 namespace vornel {
 
@@ -54,7 +56,9 @@ bool ReadDriverDocument(const std::filesystem::path& file, std::vector<DriverRec
 
 // The document a scan builds. Keeps an index by key beside the DOM so that the duplicate
 // check of every device instance costs the same at the last record as at the first.
-// Change the document only through this class, or the index goes stale.
+// Records it writes are kept as the text they are saved as, not as nodes, where that
+// prints the same (xml/record_text.h); Dom() turns them into nodes. Change the document
+// only through this class, or the index goes stale.
 class DriverDocument {
 public:
     enum class AddResult {
@@ -96,7 +100,8 @@ public:
     bool Save();
 
     size_t RecordCount() const;
-    const pugi::xml_document& Dom() const { return doc_; }
+    // The whole document as a DOM; records kept as text become nodes first.
+    const pugi::xml_document& Dom();
     const std::filesystem::path& File() const { return file_; }
 
     int32_t ErrorNumber() const { return errorNumber_; }
@@ -105,13 +110,28 @@ public:
     const std::string& ErrorText() const { return errorText_; }
 
 private:
-    pugi::xml_node FirstDevice(const std::string& encodedKey) const;
+    static constexpr size_t kNotKept = SIZE_MAX;
+    // The first record of a key in document order: an element of the DOM, or a kept text.
+    struct Located {
+        pugi::xml_node node;
+        size_t kept = kNotKept;
+        explicit operator bool() const { return node || kept != kNotKept; }
+    };
+    struct Kept {
+        xml::RecordText text;
+        bool removed;
+    };
+    Located Locate(const std::string& encodedKey) const;
     // Write's way when nothing can be reused: the same elements as the general writer.
     pugi::xml_node AppendRecord(const DriverRecord& record, const std::string& now);
     void RegisterKeys(pugi::xml_node device);
     void UnregisterDevice(pugi::xml_node device);
     void RebuildIndex();
-    bool RaiseCount(pugi::xml_node device);
+    bool RaiseCount(const Located& at);
+    void Keep(xml::RecordText&& text);
+    // For what needs nodes: the kept records parsed into the DOM, in order; records are
+    // written as nodes from then on.
+    void TurnKeptIntoNodes();
 
     cCDOMUtility::DateText dateText_;
     pugi::xml_document doc_;
@@ -120,6 +140,13 @@ private:
     std::unordered_map<std::string, std::vector<pugi::xml_node>> byKey_;
     // Elements directly under the root without any text: the ones append mode reuses.
     std::vector<pugi::xml_node> emptyRootChildren_;
+    // Records written as text (xml/record_text.h) while keepText_, saved after every
+    // element of the DOM; a removed one stays in place, marked. By encoded key, the ones
+    // not removed, in order.
+    bool keepText_ = false;
+    std::vector<Kept> kept_;
+    std::unordered_map<std::string, std::vector<size_t>> keptKeys_;
+    size_t keptLive_ = 0;
     // Measured at Begin; what was added since is counted here (nodes at most), so Save need
     // not walk a document of a hundred thousand nodes to learn it.
     xml::DocumentShape shape_;

@@ -102,5 +102,64 @@ TEST(DriverDocumentWrite, DocumentsWithEmptyElementsUnderTheRootStillMatch) {
     }
 }
 
+// What a scan does to its document: records written, counted, replaced and looked up.
+void ScanLikeChanges(DriverDocument& doc, std::vector<std::string>& seen) {
+    DriverRecord odd = VariedRecords()[0];
+    odd.XMLIdx = "dup";  // also the key of the record the kept document holds
+    ASSERT_TRUE(doc.Write(odd));
+    DriverRecord nine = VariedRecords()[2];
+    nine.NumDeviceInstances = 9;
+    nine.ClassGUID = "{4D36E97E-E325-11CE-BFC1-08002BE10318}";
+    nine.InfSectionExt = "<.NT&x86>";
+    ASSERT_TRUE(doc.Write(nine));
+    ASSERT_TRUE(doc.Write(VariedRecords()[1]));
+    // 9 becomes 10: the text grows and every later field moves.
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(doc.RaiseInstanceCount(nine.XMLIdx));
+    const auto fields = doc.FindFields(nine.XMLIdx, {"XMLIdx", "InfSectionExt", "NumDeviceInstances", "ClassGUID"});
+    ASSERT_TRUE(fields);
+    seen.push_back(fields->XMLIdx + "|" + fields->InfSectionExt + "|" + std::to_string(fields->NumDeviceInstances) +
+                   "|" + fields->ClassGUID);
+    seen.push_back(doc.Find(nine.XMLIdx)->DeviceDesc);
+    // The kept document's record comes first, then the one written.
+    ASSERT_TRUE(doc.RaiseInstanceCount("dup"));
+    seen.push_back(std::to_string(doc.Find("dup")->NumDeviceInstances) + doc.Find("dup")->DriverDesc);
+    ASSERT_TRUE(doc.Remove("dup"));
+    seen.push_back(std::to_string(doc.Find("dup")->NumDeviceInstances) + doc.Find("dup")->DriverDesc);
+    EXPECT_EQ(doc.AddOrCount(odd), DriverDocument::AddResult::Counted);
+    seen.push_back(std::to_string(doc.RecordCount()));
+    ASSERT_TRUE(doc.Remove("dup"));
+    EXPECT_FALSE(doc.Remove("dup"));
+    EXPECT_FALSE(doc.RaiseInstanceCount("dup"));
+    EXPECT_FALSE(doc.Contains("dup"));
+    ASSERT_TRUE(doc.Write(odd));
+    seen.push_back(std::to_string(doc.RecordCount()));
+}
+
+TEST(DriverDocumentWrite, RecordsHeldAsTextBehaveAsNodesDo) {
+    // Written records stay text until the save; the same changes made to a document whose
+    // records are nodes from the start must read and save the same.
+    TempDir dir;
+    const std::string kept =
+        "<PC><Device><DriverDesc>old</DriverDesc><NumDeviceInstances>1</NumDeviceInstances>"
+        "<XMLVLX><XMLIdx>dup</XMLIdx></XMLVLX></Device></PC>";
+    std::vector<std::string> saved;
+    std::vector<std::vector<std::string>> seen(2);
+    for (const bool nodes : {false, true}) {
+        const fs::path file = dir.Write(nodes ? "msd_nodes.vlx" : "msd_text.vlx", kept);
+        DriverDocument doc(FixedClock);
+        ASSERT_TRUE(doc.Begin("PC", file)) << doc.ErrorText();
+        if (nodes) doc.Dom();  // records are written as nodes from here on
+        ScanLikeChanges(doc, seen[nodes]);
+        ASSERT_TRUE(doc.Save()) << doc.ErrorText();
+        saved.push_back(ReadFile(file));
+        EXPECT_EQ(saved.back(), xml::SerializeDocument(doc.Dom()));
+    }
+    EXPECT_EQ(seen[0], seen[1]);
+    EXPECT_EQ(seen[0][0], "PCICC_0604|<.NT&x86>|12|{4D36E97E-E325-11CE-BFC1-08002BE10318}");
+    EXPECT_EQ(seen[0][2], "2old");
+    EXPECT_EQ(seen[0][3], "32767" + VariedRecords()[0].DriverDesc);
+    EXPECT_EQ(saved[0], saved[1]);
+}
+
 }  // namespace
 }  // namespace vornel
