@@ -309,10 +309,13 @@ std::optional<DriverRecord> DriverDocument::FindFields(const std::string& key,
     DriverRecord r;
     if (at.kept != kNotKept) {
         const xml::RecordText& text = kept_[at.kept].text;
-        for (size_t i = 0; i < xml::RecordText::FieldCount(); ++i) {
-            const NamedField& f = xml::RecordText::Field(i);
-            if (!wanted(f.name)) continue;
-            if (const std::optional<std::string> value = text.Value(i)) ReadFieldText(r, *f.field, *value);
+        size_t i = 0;  // RecordText's numbering: the Device element's fields first
+        for (const FieldPlace place : {FieldPlace::Device, FieldPlace::XmlVlx}) {
+            for (const NamedField& f : NamedFields(place)) {
+                const size_t field = i++;
+                if (!wanted(f.name)) continue;
+                if (const std::optional<std::string> value = text.Value(field)) ReadFieldText(r, *f.field, *value);
+            }
         }
         return r;
     }
