@@ -68,12 +68,20 @@ InfDirectives FindInfDirectives(std::string_view text) {
     };
     size_t i = 0;
 #if defined(__SSE2__)
-    // An INF has an '=' every few dozen bytes: sixteen bytes are tested at a time, and each
-    // hit is taken from the mask rather than by a new search.
-    const __m128i equals = _mm_set1_epi8('=');
-    for (; i + 16 <= text.size(); i += 16) {
+    // An INF has an '=' every few dozen bytes: sixteen bytes are tested at a time, and of
+    // the '='s only those behind an 'e', an 'h' or a blank are looked at, taken from the
+    // mask rather than by a new search. (An '=' that opens the text has no key at all.)
+    const __m128i equals = _mm_set1_epi8('='), e = _mm_set1_epi8('e'), h = _mm_set1_epi8('h'),
+                  space = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), lower = _mm_set1_epi8(0x20);
+    for (i = 1; i + 16 <= text.size(); i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-        for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, equals))); mask != 0;
+        const __m128i eq = _mm_cmpeq_epi8(v, equals);
+        if (_mm_movemask_epi8(eq) == 0) continue;
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i - 1));
+        const __m128i folded = _mm_or_si128(before, lower);
+        const __m128i keyEnd = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(folded, e), _mm_cmpeq_epi8(folded, h)),
+                                            _mm_or_si128(_mm_cmpeq_epi8(before, space), _mm_cmpeq_epi8(before, tab)));
+        for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(eq, keyEnd))); mask != 0;
              mask &= mask - 1)
             at(i + static_cast<size_t>(__builtin_ctz(mask)));
     }

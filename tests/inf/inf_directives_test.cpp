@@ -19,10 +19,11 @@ TEST(InfDirectives, FoundWhereverTheyFallAndOnlyAsWholeKeys) {
     // Sixteen bytes are tested at a time: every offset against those blocks, and the end.
     for (size_t pad = 0; pad < 40; ++pad) {
         const std::string text = std::string(pad, ';') + "\r\nINCLUDE\t= a.inf\r\nInclud=no\r\n" +
-                                 "Includes=no\r\nCoreFilePat=no\r\ncorefilepath =Vendor";
+                                 "Includes=no\r\nCoreFilePat=no\r\ncorefilepath =Vendor\r\ninclude=b.inf";
         const InfDirectives d = FindInfDirectives(text);
-        ASSERT_EQ(d.includes.size(), 1u) << pad;
+        ASSERT_EQ(d.includes.size(), 2u) << pad;
         EXPECT_EQ(RestOfLine(text, d.includes[0]), " a.inf") << pad;
+        EXPECT_EQ(RestOfLine(text, d.includes[1]), "b.inf") << pad;
         ASSERT_NE(d.coreFilePath, InfDirectives::npos) << pad;
         EXPECT_EQ(RestOfLine(text, d.coreFilePath), "Vendor") << pad;
     }
