@@ -177,9 +177,13 @@ void RecordText::Element(size_t i, const NamedField& f, const DriverRecord& r, c
     if (!f.valid) return;
     std::string encodedScratch;
     std::string_view encoded;
+    bool asItIs = false;
     // As in AddElement, a field that fails is left out and the others still go in.
     try {
-        encoded = EncodedText(FieldValueView(r, *f.field, now, scratch), encodedScratch);
+        const std::string_view value = FieldValueView(r, *f.field, now, scratch);
+        // Most values are printed as they stand: one look at them instead of two.
+        asItIs = EncodesAndPrintsAsItIs(value);
+        encoded = asItIs ? value : EncodedText(value, encodedScratch);
     } catch (...) {
         return;
     }
@@ -189,7 +193,8 @@ void RecordText::Element(size_t i, const NamedField& f, const DriverRecord& r, c
         text_ += " />\n";
     } else {
         text_ += '>';
-        AppendPrintedText(text_, encoded);
+        if (asItIs) text_ += encoded;
+        else AppendPrintedText(text_, encoded);
         text_ += f.close;
         hasText_ = true;
     }

@@ -41,23 +41,37 @@ constexpr std::array<bool, 256> kPlainByte = [] {
     return t;
 }();
 
-// The length of the leading run of plain bytes.
-size_t PlainRun(std::string_view in) {
+// The same, less "<" and ">": the bytes pugixml prints as they are among those.
+constexpr std::array<bool, 256> kPlainPrintedByte = [] {
+    std::array<bool, 256> t = kPlainByte;
+    t['<'] = t['>'] = false;
+    return t;
+}();
+
+// The length of the leading run of plain bytes; with kPrinted, of bytes that pugixml also
+// prints as they are.
+template <bool kPrinted>
+size_t PlainRunOf(std::string_view in) {
+    const std::array<bool, 256>& plainByte = kPrinted ? kPlainPrintedByte : kPlainByte;
     size_t i = 0;
 #if defined(__SSE2__)
     // Values run to kilobytes (file lists, details): sixteen bytes at a time while none of
     // them can need a reference. Control characters, the quote, '&', apostrophe, ',' and
-    // bytes from 127 on stop the run here; the table decides for the byte found.
+    // bytes from 127 on stop the run here (and '<' and '>' with kPrinted); the table
+    // decides for the byte found.
     const __m128i below32 = _mm_set1_epi8(32), quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&'),
-                  apos = _mm_set1_epi8('\''), comma = _mm_set1_epi8(','), del = _mm_set1_epi8(127);
+                  apos = _mm_set1_epi8('\''), comma = _mm_set1_epi8(','), del = _mm_set1_epi8(127),
+                  lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
     for (;;) {
         while (i + 16 <= in.size()) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.data() + i));
             // Signed: bytes from 128 on compare below 32 as well.
-            const __m128i stop = _mm_or_si128(
+            __m128i stop = _mm_or_si128(
                 _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, below32), _mm_cmpeq_epi8(v, quote)),
                              _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, apos))),
                 _mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, del)));
+            if constexpr (kPrinted)
+                stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt)));
             const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
             if (mask != 0) {
                 i += static_cast<size_t>(__builtin_ctz(mask));
@@ -65,13 +79,15 @@ size_t PlainRun(std::string_view in) {
             }
             i += 16;
         }
-        if (i + 16 > in.size() || !kPlainByte[static_cast<unsigned char>(in[i])]) break;
+        if (i + 16 > in.size() || !plainByte[static_cast<unsigned char>(in[i])]) break;
         ++i;  // a tab or line break: plain after all
     }
 #endif
-    while (i < in.size() && kPlainByte[static_cast<unsigned char>(in[i])]) ++i;
+    while (i < in.size() && plainByte[static_cast<unsigned char>(in[i])]) ++i;
     return i;
 }
+
+size_t PlainRun(std::string_view in) { return PlainRunOf<false>(in); }
 
 void AppendReference(std::string& out, uint32_t code) {
     char buf[16] = {'&', '#'};
@@ -163,6 +179,8 @@ std::string_view EncodedText(std::string_view input, std::string& scratch) {
     AppendEncodedText(scratch, input.substr(plain));
     return scratch;
 }
+
+bool EncodesAndPrintsAsItIs(std::string_view text) { return PlainRunOf<true>(text) == text.size(); }
 
 std::string DecodeText(std::string_view in) {
     std::string out;

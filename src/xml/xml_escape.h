@@ -17,6 +17,9 @@ std::string EncodeText(std::string_view text);
 // to encode, otherwise `scratch` filled with the encoded text. The view lives as long as
 // both do.
 std::string_view EncodedText(std::string_view text, std::string& scratch);
+// True when text-encode mode leaves the text as it is and it holds no "<" or ">" either:
+// pugixml then prints it as it is too.
+bool EncodesAndPrintsAsItIs(std::string_view text);
 
 // Decode mode: undoes EncodeText in one pass, so a decoded reference is never decoded
 // again. References the encoder never writes for that code ("&#65;", "&#32;") are left
