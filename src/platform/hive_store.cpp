@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/atomic_file.h"
@@ -167,6 +168,32 @@ struct HiveStore::Impl {
         return n;
     }
 
+    // A key with a few subkeys and no list of them yet is searched along its stored list:
+    // a scan opens known subkeys ("Control", "Device Parameters") of thousands of keys it
+    // never lists, and naming and sorting every child of each costs more than the look.
+    // nullopt: too many subkeys for that.
+    std::optional<KeyId> FindKidInList(KeyId parent, std::string_view name) {
+        constexpr size_t kLookAlongUpTo = 8;
+        const auto cell = static_cast<uint32_t>(parent - hive::kBaseBlockSize);
+        image.SubKeys(cell, scratchKids);
+        if (scratchKids.size() > kLookAlongUpTo) return std::nullopt;
+        for (const uint32_t kid : scratchKids)
+            if (NameIs(image.KeyName(kid), name)) return KeyId{kid} + hive::kBaseBlockSize;
+        return KeyId{0};
+    }
+
+    // Whether a stored name equals `name` as the sorted lists compare them (ASCII case
+    // ignored), without converting an ASCII name.
+    static bool NameIs(const hive::StoredName& stored, std::string_view name) {
+        if (stored.latin1 && stored.bytes.size() == name.size()) {
+            bool ascii = true;
+            for (const char c : stored.bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+            if (ascii) return text::IEquals(stored.bytes, name);
+        }
+        return text::IEquals(hive::NameToUtf8(stored), name);
+    }
+    std::vector<uint32_t> scratchKids;
+
     // Straight from the checked image: it reads every value as hivex does, and faithfully
     // where hivex would not, without a copy of its own to free.
     bool Read(hive_value_h v, const std::string& name, RegValue& out) const {
@@ -238,6 +265,8 @@ KeyId HiveStore::Root() const { return impl_->root; }
 
 KeyId HiveStore::Child(KeyId parent, std::string_view name) const {
     if (!parent) return 0;
+    if (!impl_->Cached(parent).kidsLoaded)
+        if (const std::optional<KeyId> kid = impl_->FindKidInList(parent, name)) return *kid;
     const Node& n = impl_->Kids(parent);
     auto it = std::lower_bound(n.byName.begin(), n.byName.end(), name,
                                [&](uint32_t i, std::string_view x) { return text::ICompare(n.kidNames[i], x) < 0; });

@@ -185,6 +185,31 @@ TEST_F(HiveRoundTrip, EveryKeyValueTypeAndByteComesBack) {
     EXPECT_EQ(values[2].name, "HardwareID");
 }
 
+TEST_F(HiveRoundTrip, AChildIsFoundAlikeBeforeAndAfterItsParentIsListed) {
+    // A key with few subkeys is searched along its stored list until it is listed; a
+    // listed one through its sorted names. Both must give the same child, case aside for
+    // ASCII letters only.
+    const std::vector<std::pair<std::string, std::string>> asks = {
+        {"ControlSet001\\Enum\\PCI", "ALPHA"},  {"ControlSet001\\Enum\\PCI", "a"},
+        {"ControlSet001\\Enum\\PCI", "alph"},   {"ControlSet001\\Enum\\PCI", "ven_8086&DEV_1234"},
+        {"ControlSet001\\Enum\\PCI", "_X"},     {"ControlSet001\\Enum\\PCI", "Missing"},
+        {"ControlSet001\\Enum\\Ключ", "CAFé"},  {"ControlSet001\\Enum\\Ключ", "CAFÉ"},
+        {"ControlSet001\\Enum", "ключ"},          {"ControlSet001\\Enum", "Ключ"},
+        {"ControlSet001\\Services", "SVC0003"},   {"ControlSet001\\Services", "svc9999"},
+    };
+    std::vector<KeyId> fresh, listed;
+    for (const bool list : {false, true}) {
+        auto hive = OpenOk(*file_);
+        ASSERT_TRUE(hive);
+        if (list) Dump(*hive, hive->Root());
+        for (const auto& [parent, name] : asks)
+            (list ? listed : fresh).push_back(hive->Child(hive->Walk(hive->Root(), parent), name));
+    }
+    EXPECT_EQ(fresh, listed);
+    const std::vector<bool> found = {true, true, false, true, true, false, true, false, false, true, true, false};
+    for (size_t i = 0; i < asks.size(); ++i) EXPECT_EQ(fresh[i] != 0, found[i]) << asks[i].first << " " << asks[i].second;
+}
+
 TEST_F(HiveRoundTrip, ManySubkeysGoUnderAnIndexRootAndBigValuesIntoSegments) {
     // The writer lays them out as the registry does, so the reader meets both forms.
     hive::Image image;
