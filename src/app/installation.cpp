@@ -12,6 +12,7 @@
 #include "platform/settings_store.h"
 #include "platform/user_folders.h"
 #include "support/error_log.h"
+#include "support/md5.h"
 #include "sysinfo/collector.h"
 #include "platform/system_image.h"
 #include "support/text.h"
@@ -159,6 +160,9 @@ bool Installation::Open(const InstallationSources& sources, std::string* why, st
     std::error_code ec;
     fs::remove(temp_ / Logger::kDefaultFileName, ec);
 
+    // The computer's identity is a digest, whose library takes a while to load the first
+    // time: it loads on a thread of its own while the hives are checked.
+    const std::future<void> digestReady = std::async(std::launch::async, PrepareMd5);
     if (!sources.root.empty()) {
         image_.emplace(sources.root);
         // The install-file search lists these on every scan; meanwhile the hives are checked.

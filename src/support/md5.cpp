@@ -23,4 +23,9 @@ std::string Md5Hex(std::string_view bytes) {
     return out;
 }
 
+void PrepareMd5() {
+    // A fetch leaves the implementation in the library's cache, where the digests find it.
+    if (EVP_MD* md = EVP_MD_fetch(nullptr, "MD5", nullptr)) EVP_MD_free(md);
+}
+
 }  // namespace vornel

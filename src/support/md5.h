@@ -7,4 +7,8 @@ namespace vornel {
 
 std::string Md5Hex(std::string_view bytes);
 
+// Loads what the first digest needs (the library's configuration and its provider, about
+// a millisecond), so that a thread can do it while another works; safe from any thread.
+void PrepareMd5();
+
 }  // namespace vornel
