@@ -21,9 +21,10 @@ constexpr int32_t kErrFileNotFound = kVlxErrorBase + 5621;  // 0x800415F5
 bool NineX(const ScanContext& ctx) { return ctx.info.bWin9x && !ctx.info.bNT; }
 
 // A value of the driver key; false when it is missing or holds no data.
-bool ReadDriverValue(ScanContext& ctx, const std::string& key, const char* name, std::string& out) {
+bool ReadDriverValue(ScanContext& ctx, const platform::RegistryView::KeyRef& key, const char* name,
+                     std::string& out) {
     RegReadInfo info;
-    const RegData data = ctx.reg.cP_GetRegValue(hkey::kLocalMachine, key, name, info);
+    const RegData data = ctx.reg.cP_GetRegValue(key, hkey::kLocalMachine, name, info);
     if (info.bValNoExist || info.bNoData) return false;
     out = data.ToText();
     return true;
@@ -250,8 +251,13 @@ bool InstallFileLocator::p_GetInfInstallFiles(DriverRecord& r, const DriverKeyVa
 }  // namespace inf
 
 inf::DriverKeyValues inf::ReadDriverKeyValues(ScanContext& ctx, const std::string& driverKey) {
+    if (driverKey.empty()) return {};
+    return ReadDriverKeyValues(ctx, ctx.reg.OpenForReading(hkey::kLocalMachine, driverKey));
+}
+
+inf::DriverKeyValues inf::ReadDriverKeyValues(ScanContext& ctx, const platform::RegistryView::KeyRef& driverKey) {
     DriverKeyValues v;
-    if (driverKey.empty()) return v;
+    if (!driverKey) return v;
     std::string text;
     if (ReadDriverValue(ctx, driverKey, "InfPath", text)) {
         v.infPath = std::move(text);

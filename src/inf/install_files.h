@@ -54,6 +54,8 @@ struct DriverKeyValues {
     std::optional<std::string> infPath, infSection, infSectionExt;
 };
 DriverKeyValues ReadDriverKeyValues(ScanContext& ctx, const std::string& driverKey);
+// The same from the driver key, already opened for reading (null when it is missing).
+DriverKeyValues ReadDriverKeyValues(ScanContext& ctx, const platform::RegistryView::KeyRef& driverKey);
 
 class InstallFileLocator {
 public:

@@ -107,27 +107,50 @@ RegistryView::KeyRef RegistryView::OpenShared(std::string_view fullPath) const {
     return key;
 }
 
-RegistryView::KeyRef RegistryView::OpenBelowParent(std::string_view fullPath) const {
+bool RegistryView::SubKeysByStep(std::string_view fullPath) const {
     // Below every mount point, and below the root aliases and CurrentControlSet (the
-    // first three components), each store's key is a child of its key of the parent. The
-    // path's components are counted (as SplitKeyPath counts them) only as far as that needs.
-    const size_t enough = std::max<size_t>(4, deepestMount_ + 1);
+    // first three components), each store's key is a child of its key of the parent: so
+    // for the subkeys of a key as deep as both. The path's components are counted (as
+    // SplitKeyPath counts them) only as far as that needs.
+    const size_t enough = std::max<size_t>(3, deepestMount_);
     size_t depth = 0;
     for (size_t i = 0; i < fullPath.size() && depth < enough; ++i)
         if (fullPath[i] != '\\' && (i == 0 || fullPath[i - 1] == '\\')) ++depth;
-    if (depth < enough) return nullptr;
-    size_t end = fullPath.find_last_not_of('\\');
+    return depth >= enough;
+}
+
+RegistryView::KeyRef RegistryView::OpenBelowParent(std::string_view fullPath) const {
+    const size_t end = fullPath.find_last_not_of('\\');
+    if (end == std::string_view::npos) return nullptr;
     const size_t cut = fullPath.rfind('\\', end);
-    const std::string_view name = fullPath.substr(cut + 1, end - cut);
-    const KeyRef parent = OpenShared(fullPath.substr(0, cut));
+    if (cut == std::string_view::npos) return nullptr;
+    const std::string_view parentPath = fullPath.substr(0, cut);
+    if (!SubKeysByStep(parentPath)) return nullptr;
+    const KeyRef parent = OpenShared(parentPath);
     auto key = std::make_shared<Key>();
+    key->subKeysByStep = true;
+    const std::string_view name = fullPath.substr(cut + 1, end - cut);
     for (const auto& [store, k] : parent->parts)
         if (const KeyId child = store->Child(k, name)) key->parts.emplace_back(store, child);
     return key;
 }
 
+RegistryView::KeyRef RegistryView::OpenSubKey(const KeyRef& parent, std::string_view subPath) const {
+    if (!parent || !parent->subKeysByStep) return nullptr;
+    KeyRef at = parent;
+    for (std::string_view name : SplitKeyPath(subPath)) {
+        auto key = std::make_shared<Key>();
+        key->subKeysByStep = true;
+        for (const auto& [store, k] : at->parts)
+            if (const KeyId child = store->Child(k, name)) key->parts.emplace_back(store, child);
+        at = std::move(key);
+    }
+    return at;
+}
+
 RegistryView::Key RegistryView::OpenUncached(std::string_view fullPath) const {
     Key key;
+    key.subKeysByStep = SubKeysByStep(fullPath);
     const auto comps = ResolveComponents(fullPath);
     if (comps.empty()) return key;
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) {

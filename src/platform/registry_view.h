@@ -30,6 +30,9 @@ public:
     struct Key {
         std::vector<std::pair<RegistryStore*, KeyId>> parts;
         std::vector<std::string> mountChildren;  // children implied by deeper mount points
+        // No mount point or alias lies below: a subkey is each part's child (as the
+        // mounts stood when the key was opened).
+        bool subKeysByStep = false;
         bool Exists() const { return !parts.empty() || !mountChildren.empty(); }
     };
 
@@ -41,6 +44,10 @@ public:
     // The same key as the view keeps it, without a copy: a scan opens a key for every
     // value it reads, tens of thousands of times.
     KeyRef OpenShared(std::string_view fullPath) const;
+    // A subkey ("Device Parameters", "a\\b") of a key that has its subkeys by step, one
+    // store step a component; null for any other parent, whose subkeys need their path.
+    // Not kept among the opened keys: a scan reads each device's subkeys once.
+    KeyRef OpenSubKey(const KeyRef& parent, std::string_view subPath) const;
     void SubKeyNames(const Key& key, std::vector<std::string>& out) const;
     void Values(const Key& key, std::vector<RegValue>& out) const;
     // The names Values would give, in its order, without reading any data.
@@ -71,6 +78,8 @@ private:
     // shallow for that (a mount point or an alias could lie on it).
     KeyRef OpenBelowParent(std::string_view fullPath) const;
     std::vector<std::string> ResolveComponents(std::string_view fullPath) const;
+    // Whether the keys at this path have their subkeys by step (see Key).
+    bool SubKeysByStep(std::string_view fullPath) const;
     void Forget() const {
         opened_.clear();
         for (auto& r : recent_) r.second.reset();

@@ -55,6 +55,10 @@ std::string DeviceScan::Text(const std::string& key, const char* value) {
     return ctx_.reg.GetText(hkey::kLocalMachine, key, value);
 }
 
+std::string DeviceScan::Text(const platform::RegistryView::KeyRef& key, const char* value) {
+    return ctx_.reg.GetText(key, hkey::kLocalMachine, value);
+}
+
 std::vector<std::string> DeviceScan::SubKeys(const std::string& key) {
     const std::string list = ctx_.reg.cP_EnumRegKeysOrValues(hkey::kLocalMachine, key, true, false, false, false);
     if (list.empty()) return {};
@@ -252,26 +256,28 @@ void DeviceScan::HandOver(Pending& p) {
     }
 }
 
-bool DeviceScan::IsLegacyDriver(const std::string& instancePath) {
+bool DeviceScan::IsLegacyDriver(const std::string& instancePath, const platform::RegistryView::KeyRef& instanceKey) {
     if (ctx_.info.bWin9x || ctx_.info.bNT4) return false;
     if (text::IFind(instancePath, "\\ENUM\\ROOT\\") == std::string::npos) return false;
-    const std::string cls = Text(instancePath, "Class");
+    const std::string cls = Text(instanceKey, "Class");
     return cls.empty() || text::UpperAscii(cls) == "LEGACYDRIVER";
 }
 
-bool DeviceScan::IsConnected(const std::string& bus, const std::string& instancePath, const std::string& deviceId) {
+bool DeviceScan::IsConnected(const std::string& bus, const std::string& instancePath,
+                             const platform::RegistryView::KeyRef& instanceKey) {
     const ComputerInfo& info = ctx_.info;
     if (info.bWin9x && !info.bNT) {
         // The present-device list lives in the dynamic-data hive, which an installation
         // that is not running does not have.
         RegReadInfo ri;
-        (void)deviceId;
         ctx_.reg.cP_GetRegValue(hkey::kDynData, "Config Manager\\Enum", "", ri);
         return false;
     }
     const std::string upper = text::UpperAscii(bus);
     if (upper == "USB" || upper == "USBSTOR" || upper == "V1394") {
-        std::string name = Text(instancePath + "\\Device Parameters", "SymbolicName");
+        std::string name = Text(
+            ctx_.reg.OpenSubKeyForReading(instanceKey, hkey::kLocalMachine, instancePath, "Device Parameters"),
+            "SymbolicName");
         if (name.empty()) return false;
         if (name.back() != '}') name += '}';
         const size_t hash = name.rfind('#');
@@ -282,7 +288,7 @@ bool DeviceScan::IsConnected(const std::string& bus, const std::string& instance
             hkey::kLocalMachine, kDeviceClassesRoot + iface + "\\" + link + "\\#\\Control", "Linked", ri);
         return !ri.bNoData && linked.kind == RegData::Kind::kInt32 && linked.number > 0;
     }
-    return ctx_.reg.p_IsRegKeyExist(hkey::kLocalMachine, instancePath + "\\Control");
+    return ctx_.reg.OpenSubKeyForReading(instanceKey, hkey::kLocalMachine, instancePath, "Control") != nullptr;
 }
 
 std::unique_ptr<DeviceScan::Pending> DeviceScan::ReadInstance(const std::string& bus, const std::string& device,
@@ -311,7 +317,10 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
     r.DeviceID = bus + "\\" + device + "\\" + instance;
     r.IsBadUSBEnumeration = badUsb;
     const std::string upperBus = text::UpperAscii(bus);
-    if (upperBus == "SW" || upperBus == "HTREE" || IsLegacyDriver(r.DeviceInstanceId)) return;
+    if (upperBus == "SW" || upperBus == "HTREE") return;
+    p.keys.instance = ctx_.reg.OpenForReading(hkey::kLocalMachine, r.DeviceInstanceId);
+    const platform::RegistryView::KeyRef& instanceKey = p.keys.instance;
+    if (IsLegacyDriver(r.DeviceInstanceId, instanceKey)) return;
     // 3.
     if (!busAnnounced) {
         p.announce = "Scanning " + bus + " bus..." + std::to_string(busDevices) + " devices found";
@@ -319,35 +328,37 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
     }
     const std::string& key = r.DeviceInstanceId;
     // 4-5.
-    r.IsDeviceConnected = IsConnected(bus, key, r.DeviceID);
-    r.ClassGUID = Text(key, "ClassGUID");
+    r.IsDeviceConnected = IsConnected(bus, key, instanceKey);
+    r.ClassGUID = Text(instanceKey, "ClassGUID");
     p.guid = text::UpperAscii(r.ClassGUID);
     const std::string& guid = p.guid;
     // 6.
     std::string classKey;
-    p.driverValue = Text(key, "Driver");
+    p.driverValue = Text(instanceKey, "Driver");
     const std::string& driverValue = p.driverValue;
     if (!driverValue.empty()) {
         r.RegDriverInstance = classRoot + driverValue;
         const size_t slash = r.RegDriverInstance.rfind('\\');
         classKey = r.RegDriverInstance.substr(0, slash);
-        if (ctx_.reg.HasValueNames(hkey::kLocalMachine, r.RegDriverInstance))
+        p.keys.driver = ctx_.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance);
+        if (ctx_.reg.HasValueNames(p.keys.driver))
             r.IsDriverInstalled = guid != kUnknownClassGuid;
         else r.AddMessage += "Warning: Driver mapping key invalid.";
     } else {
         classKey = classRoot + r.ClassGUID;
     }
     // 7-10.
-    r.Manufacturer = Text(key, "Mfg");
+    const platform::RegistryView::KeyRef& driverKey = p.keys.driver;
+    r.Manufacturer = Text(instanceKey, "Mfg");
     if (vista) r.Manufacturer = AfterSemicolon(r.Manufacturer);
     r.Manufacturer = UnknownIfEmpty(r.Manufacturer);
-    if (r.IsDriverInstalled) r.ProviderName = Text(r.RegDriverInstance, "ProviderName");
+    if (r.IsDriverInstalled) r.ProviderName = Text(driverKey, "ProviderName");
     if (!r.Manufacturer.empty()) r.MSProvided = IsStandardProvider(r.Manufacturer);
     if (!r.MSProvided && !r.ProviderName.empty()) r.MSProvided = IsStandardProvider(r.ProviderName);
     r.Manufacturer = UnknownIfEmpty(r.Manufacturer);
     r.ProviderName = UnknownIfEmpty(r.ProviderName);
     // 11-12.
-    r.DeviceDesc = Text(key, "DeviceDesc");
+    r.DeviceDesc = Text(instanceKey, "DeviceDesc");
     if (vista) r.DeviceDesc = AfterSemicolon(r.DeviceDesc);
     if (r.ClassGUID.empty() && r.DeviceDesc.empty() && r.Manufacturer == "UNKNOWN" && r.ProviderName == "UNKNOWN") return;
     if (guid == kPrinterClassGuid) return;
@@ -362,7 +373,7 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
         compareFileRemoved_ = true;
     }
     // 14-16.
-    if (r.IsDriverInstalled) r.DriverDesc = Text(r.RegDriverInstance, "DriverDesc");
+    if (r.IsDriverInstalled) r.DriverDesc = Text(driverKey, "DriverDesc");
     if (r.DriverDesc.empty() && r.DeviceDesc.empty() && guid == kUnknownClassGuid) r.DeviceDesc = "Unknown device";
     r.Bus = bus;
     // 17.
@@ -386,8 +397,8 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
     {
         const LogCapture keyLog(p.logKey);
         GuardedRun(kModule, "p_GetInfInstallFiles",
-                   [&] { p.keyValues = inf::ReadDriverKeyValues(ctx_, r.RegDriverInstance); });
-        GuardedRun(kModule, "p_GetDriverVersion", [&] { p.keyDates = ReadDriverKeyDates(ctx_, r); });
+                   [&] { p.keyValues = inf::ReadDriverKeyValues(ctx_, driverKey); });
+        GuardedRun(kModule, "p_GetDriverVersion", [&] { p.keyDates = ReadDriverKeyDates(ctx_, driverKey); });
     }
     {
         const LogCapture laterLog(p.logC);
@@ -432,12 +443,12 @@ void DeviceScan::Pending::FileSteps() {
 
 void DeviceScan::ReadLaterRegistrySteps(Pending& p) {
     DriverRecord& r = p.r;
-    const std::string& key = r.DeviceInstanceId;
+    const platform::RegistryView::KeyRef& key = p.keys.instance;
     // 24.
-    if (r.IsDriverInstalled) r.MatchingDeviceId = Text(r.RegDriverInstance, "MatchingDeviceId");
+    if (r.IsDriverInstalled) r.MatchingDeviceId = Text(p.keys.driver, "MatchingDeviceId");
     // 25-26.
     RegReadInfo ri;
-    RegData ids = ctx_.reg.cP_GetRegValue(hkey::kLocalMachine, key, "HardwareID", ri);
+    RegData ids = ctx_.reg.cP_GetRegValue(key, hkey::kLocalMachine, "HardwareID", ri);
     std::string idText = ids.kind == RegData::Kind::kText ? ids.text : std::string();
     while (!idText.empty() && idText.back() == '\0') idText.pop_back();
     if (!ri.bNoData && !ri.bValNoExist && !idText.empty()) {
@@ -451,7 +462,7 @@ void DeviceScan::ReadLaterRegistrySteps(Pending& p) {
     }
     // 27.
     r.Driver = p.driverValue;
-    ids = ctx_.reg.cP_GetRegValue(hkey::kLocalMachine, key, "CompatibleIDs", ri);
+    ids = ctx_.reg.cP_GetRegValue(key, hkey::kLocalMachine, "CompatibleIDs", ri);
     if (!ri.bNoData && ids.kind == RegData::Kind::kText) {
         std::string compat = ids.text;
         while (!compat.empty() && compat.back() == '\0') compat.pop_back();
@@ -476,10 +487,10 @@ void DeviceScan::FinishInstance(Pending& p) {
     DriverRecord& r = p.r;
     if (r.NoHWID) r.XMLIdx = r.DriverDesc + r.DeviceID + r.XMLInstallIdx;
     // 28-29.
-    GuardedRun(kModule, "mP_InitializeDrivers", [&] { AddRecord(r, p.toBeAdded, true); });
+    GuardedRun(kModule, "mP_InitializeDrivers", [&] { AddRecord(r, p.toBeAdded, &p.keys); });
 }
 
-void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded, bool readUserFriendlyData) {
+void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded, const DeviceKeys* userFriendlyDataKeys) {
     // A present instance replaces a record of the same key that was absent.
     // Its row and its count go with it, so the list and the counters do not show the
     // device twice.
@@ -501,7 +512,7 @@ void DeviceScan::AddRecord(DriverRecord& r, bool toBeAdded, bool readUserFriendl
     if (!toBeAdded) return;
     // Two dozen registry values that only a written record keeps: another instance of a
     // device already in the document does not read them.
-    if (readUserFriendlyData) r.XMLUserFriendlyData = p_GetUserFriendlyData(ctx_, r);
+    if (userFriendlyDataKeys) r.XMLUserFriendlyData = p_GetUserFriendlyData(ctx_, r, *userFriendlyDataKeys);
 
     std::string listName = r.DeviceDesc.empty() ? r.DriverDesc : r.DeviceDesc;
     if (!r.FriendlyName.empty()) listName = r.FriendlyName;

@@ -52,8 +52,9 @@ public:
 
     // The steps a finished record goes through, shared with the printer scan: the duplicate
     // check, and for a new record the icon, counters, report row and document write.
-    // A device record reads its XMLUserFriendlyData here, only when it is written.
-    void AddRecord(DriverRecord& record, bool toBeAdded, bool readUserFriendlyData = false);
+    // A device record reads its XMLUserFriendlyData here from its keys, only when it is
+    // written.
+    void AddRecord(DriverRecord& record, bool toBeAdded, const DeviceKeys* userFriendlyDataKeys = nullptr);
 
     DriverDocument& Document() { return document_; }
     ScanProgress& Progress() { return progress_; }
@@ -77,6 +78,9 @@ private:
         std::string announce;  // the bus's first line in the scan log
         std::string guid;      // ClassGUID, upper-case
         std::string driverValue;
+        // The instance's and the driver's keys, opened once for the many values read of
+        // them on this thread; null where missing.
+        DeviceKeys keys;
         inf::DriverKeyValues keyValues;
         DriverKeyDates keyDates;
         DeferredVersions versions;  // left to the scan's thread when the file thread was behind
@@ -120,9 +124,11 @@ private:
     // Hands an instance to the file thread.
     void HandOver(Pending& p);
     void StepAfterPending();
-    bool IsLegacyDriver(const std::string& instancePath);
-    bool IsConnected(const std::string& bus, const std::string& instancePath, const std::string& deviceId);
+    bool IsLegacyDriver(const std::string& instancePath, const platform::RegistryView::KeyRef& instanceKey);
+    bool IsConnected(const std::string& bus, const std::string& instancePath,
+                     const platform::RegistryView::KeyRef& instanceKey);
     std::string Text(const std::string& key, const char* value);
+    std::string Text(const platform::RegistryView::KeyRef& key, const char* value);
     std::vector<std::string> SubKeys(const std::string& key);
 
     ScanContext& ctx_;

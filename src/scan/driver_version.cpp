@@ -175,6 +175,11 @@ DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const DriverRecord& r) {
             RegText(ctx, r.RegDriverInstance, NineX(ctx) ? "Ver" : "DriverVersion")};
 }
 
+DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const platform::RegistryView::KeyRef& driverKey) {
+    return {ctx.reg.GetText(driverKey, hkey::kLocalMachine, "DriverDate"),
+            ctx.reg.GetText(driverKey, hkey::kLocalMachine, NineX(ctx) ? "Ver" : "DriverVersion")};
+}
+
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r) {
     // The key is read only when the files leave a field empty.
     std::optional<DriverKeyDates> keyDates;
@@ -207,6 +212,20 @@ void FinishDriverVersion(std::unordered_map<std::string, std::string>& versions,
 }
 
 std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
+    DeviceKeys keys;
+    if (!Guarded(kModule, "p_GetUserFriendlyData", false, [&] {
+            // Twenty-three values of two keys for every device: each key is opened once.
+            if (!r.DeviceInstanceId.empty())
+                keys.instance = ctx.reg.OpenForReading(hkey::kLocalMachine, r.DeviceInstanceId);
+            if (!r.RegDriverInstance.empty())
+                keys.driver = ctx.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance);
+            return true;
+        }))
+        return {};
+    return p_GetUserFriendlyData(ctx, r, keys);
+}
+
+std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r, const DeviceKeys& keys) {
     return Guarded(kModule, "p_GetUserFriendlyData", std::string(), [&] {
         static constexpr const char* kInstanceValues[] = {
             "Capabilities", "Class",        "ClassGUID",    "DeviceID",           "HardwareID", "CompatibleIDs",
@@ -217,7 +236,6 @@ std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
         const bool vista = ctx.info.VistaFamily();
         std::string out;
         out.reserve(1024);  // a record's data is rarely longer: no regrowth on the way
-        // Twenty-three values of two keys for every device: each key is opened once.
         auto item = [&](const platform::RegistryView::KeyRef& key, const std::string_view name) {
             if (name == "DeviceID") {
                 out.append("DeviceID: ").append(r.MatchingDeviceId).append("|");
@@ -254,14 +272,8 @@ std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
             }
             out += '|';
         };
-        const auto instance = r.DeviceInstanceId.empty()
-                                  ? nullptr
-                                  : ctx.reg.OpenForReading(hkey::kLocalMachine, r.DeviceInstanceId);
-        const auto driver = r.RegDriverInstance.empty()
-                                ? nullptr
-                                : ctx.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance);
-        for (const char* name : kInstanceValues) item(instance, name);
-        for (const char* name : kDriverValues) item(driver, name);
+        for (const char* name : kInstanceValues) item(keys.instance, name);
+        for (const char* name : kDriverValues) item(keys.driver, name);
         if (!out.empty()) out.pop_back();
         return out;
     });

@@ -34,6 +34,8 @@ struct DriverKeyDates {
     std::string date, version;
 };
 DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const DriverRecord& record);
+// The same from the driver key, already opened for reading.
+DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const platform::RegistryView::KeyRef& driverKey);
 // p_GetDriverVersion with those values already read: touches no registry.
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record, const DriverKeyDates& keyDates);
 
@@ -65,5 +67,11 @@ std::string DatePart(std::string_view dateTime);
 // The registry facts of the instance key and the driver key as "Name: value|" items, the
 // final "|" removed.
 std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& record);
+// The same from the record's instance and driver keys, already opened for reading (null
+// where a key is missing).
+struct DeviceKeys {
+    platform::RegistryView::KeyRef instance, driver;
+};
+std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& record, const DeviceKeys& keys);
 
 }  // namespace vornel

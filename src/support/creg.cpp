@@ -188,6 +188,26 @@ RegData cReg::cP_GetRegValue(const platform::RegistryView::KeyRef& key, uint32_t
     return {};
 }
 
+platform::RegistryView::KeyRef cReg::OpenSubKeyForReading(const platform::RegistryView::KeyRef& parent,
+                                                          uint32_t hive, std::string_view key, std::string_view sub) {
+    try {
+        if (!parent) return nullptr;
+        const size_t b = sub.find_first_not_of('\\');
+        sub = b == std::string_view::npos ? std::string_view() : sub.substr(b, sub.find_last_not_of('\\') - b + 1);
+        if (sub.empty()) return parent;
+        if (!parent->subKeysByStep) {
+            std::string full(key);
+            full.append(1, '\\').append(sub);
+            return OpenForReading(hive, full);
+        }
+        platform::RegistryView::KeyRef k = view_.OpenSubKey(parent, sub);
+        return k->Exists() ? k : nullptr;
+    } catch (...) {
+        ReportError(kModule, "cP_GetRegValue");
+    }
+    return nullptr;
+}
+
 RegData cReg::ReadValue(const platform::RegistryView::Key& k, uint32_t hive, std::string_view value,
                         RegReadInfo& info, const RegReadOptions& opt) {
     RegData result;
@@ -275,6 +295,13 @@ std::string cReg::GetText(uint32_t hive, std::string_view key, std::string_view 
     return d.ToText();
 }
 
+std::string cReg::GetText(const platform::RegistryView::KeyRef& key, uint32_t hive, std::string_view value) {
+    RegReadInfo info;
+    RegData d = cP_GetRegValue(key, hive, value, info);
+    if (info.bNoData || info.bValNoExist) return {};
+    return d.ToText();
+}
+
 std::string cReg::cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bool bEnumKeys, bool bAddValue,
                                          bool bBinaryAsString, bool bValuesOnly) {
     std::string result;
@@ -321,11 +348,21 @@ bool cReg::HasValueNames(uint32_t hive, std::string_view key) {
     try {
         platform::RegistryView::KeyRef k;
         if (OpenKey(hive, key, regaccess::kRead, k) != rs::kSuccess) return false;
-        view_.ValueNames(*k, names_);
+        return HasValueNames(k);
+    } catch (...) {
+        ReportError(kModule, "cP_EnumRegKeysOrValues");  // logged as the enumeration it stands for
+    }
+    return false;
+}
+
+bool cReg::HasValueNames(const platform::RegistryView::KeyRef& key) {
+    try {
+        if (!key) return false;
+        view_.ValueNames(*key, names_);
         return std::any_of(names_.begin(), names_.end(),
                            [](const std::string& n) { return n.find_first_not_of('|') != std::string::npos; });
     } catch (...) {
-        ReportError(kModule, "cP_EnumRegKeysOrValues");  // logged as the enumeration it stands for
+        ReportError(kModule, "cP_EnumRegKeysOrValues");
     }
     return false;
 }

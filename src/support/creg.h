@@ -93,6 +93,13 @@ public:
     platform::RegistryView::KeyRef OpenForReading(uint32_t hive, std::string_view key);
     RegData cP_GetRegValue(const platform::RegistryView::KeyRef& key, uint32_t hive, std::string_view value,
                            RegReadInfo& info, const RegReadOptions& opt = {});
+    // A subkey of a key OpenForReading gave for hive + key, opened for reading as
+    // OpenForReading(hive, key + "\\" + sub) would open it, without the path's lookups.
+    platform::RegistryView::KeyRef OpenSubKeyForReading(const platform::RegistryView::KeyRef& parent, uint32_t hive,
+                                                        std::string_view key, std::string_view sub);
+    // HasValueNames and GetText of an opened key (false and "" for null).
+    bool HasValueNames(const platform::RegistryView::KeyRef& key);
+    std::string GetText(const platform::RegistryView::KeyRef& key, uint32_t hive, std::string_view value);
     // False on success; true on failure with the status in lErrVal.
     bool cP_WriteRegValue(uint32_t hive, std::string_view key, std::string_view name, const RegData& data,
                           uint32_t access, bool bCreate, int32_t lDataType, long& lErrVal);

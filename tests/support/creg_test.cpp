@@ -316,6 +316,17 @@ TEST(CRegView, DeepKeysAreFoundWhateverWasOpenedBefore) {
         EXPECT_EQ(reg.GetText(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\USB\\dev\\", "B"), "2");
         EXPECT_EQ(reg.GetText(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\PCI\\DEV\\inst", "A"), "1");
         EXPECT_FALSE(reg.p_IsRegKeyExist(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\PCI\\Dev\\Inst\\None\\Deeper"));
+        // A subkey of an opened key is the key its path names: stepped to below the
+        // mount point, looked up by path above it, where the mount joins in.
+        const auto dev = reg.OpenForReading(hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\PCI\\Dev");
+        EXPECT_EQ(reg.GetText(reg.OpenSubKeyForReading(dev, hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\PCI\\Dev", "inst\\"),
+                              hkey::kLocalMachine, "A"),
+                  "1");
+        EXPECT_EQ(reg.OpenSubKeyForReading(dev, hkey::kLocalMachine, "SYSTEM\\Set\\Enum\\PCI\\Dev", "Inst\\None"), nullptr);
+        const auto enumKey = reg.OpenForReading(hkey::kLocalMachine, "SYSTEM\\Set\\Enum");
+        const auto usbDev = reg.OpenSubKeyForReading(enumKey, hkey::kLocalMachine, "SYSTEM\\Set\\Enum", "USB\\Dev");
+        EXPECT_EQ(reg.GetText(usbDev, hkey::kLocalMachine, "B"), "2");
+        EXPECT_EQ(reg.GetText(usbDev, hkey::kLocalMachine, "C"), "3");
     }
 }
 
