@@ -283,9 +283,13 @@ bool DeviceScan::IsConnected(const std::string& bus, const std::string& instance
         const size_t hash = name.rfind('#');
         const std::string iface = hash == std::string::npos ? name : name.substr(hash + 1);
         const std::string link = text::ReplaceAll(name, "\\??\\", "##?#");
+        // The interface's key serves many devices and is kept; the keys below it are each
+        // device's own and are stepped to.
+        const std::string ifaceKey = kDeviceClassesRoot + iface;
+        const auto control = ctx_.reg.OpenSubKeyForReading(ctx_.reg.OpenForReading(hkey::kLocalMachine, ifaceKey),
+                                                           hkey::kLocalMachine, ifaceKey, link + "\\#\\Control");
         RegReadInfo ri;
-        const RegData linked = ctx_.reg.cP_GetRegValue(
-            hkey::kLocalMachine, kDeviceClassesRoot + iface + "\\" + link + "\\#\\Control", "Linked", ri);
+        const RegData linked = ctx_.reg.cP_GetRegValue(control, hkey::kLocalMachine, "Linked", ri);
         return !ri.bNoData && linked.kind == RegData::Kind::kInt32 && linked.number > 0;
     }
     return ctx_.reg.OpenSubKeyForReading(instanceKey, hkey::kLocalMachine, instancePath, "Control") != nullptr;
