@@ -99,8 +99,8 @@ struct HiveStore::Impl {
     hive::Image image;
     hive_h* h = nullptr;
     hive_node_h root = 0;
-    // Subkey and value lists of keys with more entries than hivex lists.
-    std::unordered_map<uint64_t, std::vector<uint64_t>> kidLists, valueLists;
+    // Subkey lists of keys with more subkeys than hivex lists.
+    std::unordered_map<uint64_t, std::vector<uint64_t>> kidLists;
     std::unordered_map<KeyId, Node> cache;
     // The keys asked about last and their nodes (which stay put until a clear).
     std::array<std::pair<KeyId, Node*>, 4> recent{};
@@ -155,14 +155,12 @@ struct HiveStore::Impl {
         Node& n = Cached(key);
         if (n.valuesLoaded) return n;
         n.valuesLoaded = true;
-        if (auto it = valueLists.find(key); it != valueLists.end()) {
-            n.values.assign(it->second.begin(), it->second.end());
-        } else if (hive_value_h* values = hivex_node_values(h, key)) {
-            size_t count = 0;
-            while (values[count]) ++count;
-            n.values.assign(values, values + count);
-            std::free(values);
-        }
+        // Straight from the checked image: the check followed every value list and would
+        // have refused the hive for a bad one, so this is the list hivex gives (and the
+        // whole of a list longer than hivex gives), without hivex's copy to free.
+        image.ValueCells(static_cast<uint32_t>(key - hive::kBaseBlockSize), scratchCells);
+        n.values.resize(scratchCells.size());
+        for (size_t i = 0; i < scratchCells.size(); ++i) n.values[i] = hive::kBaseBlockSize + uint64_t{scratchCells[i]};
         n.valueNames.reserve(n.values.size());
         for (hive_value_h v : n.values) n.valueNames.push_back(Name(v, true));
         return n;
@@ -192,7 +190,7 @@ struct HiveStore::Impl {
         }
         return text::IEquals(hive::NameToUtf8(stored), name);
     }
-    std::vector<uint32_t> scratchKids;
+    std::vector<uint32_t> scratchKids, scratchCells;
 
     // Straight from the checked image: it reads every value as hivex does, and faithfully
     // where hivex would not, without a copy of its own to free.
@@ -250,8 +248,6 @@ std::unique_ptr<HiveStore> HiveStore::Open(const fs::path& file, std::string* er
     for (uint32_t c : image.LongLists()) {
         image.SubKeys(c, cells);
         impl->kidLists[hive::kBaseBlockSize + c] = fileOffsets();
-        image.ValueCells(c, cells);
-        impl->valueLists[hive::kBaseBlockSize + c] = fileOffsets();
     }
 
     const std::string stale = StaleReason(file, image.Sequence1(), image.Sequence2());
