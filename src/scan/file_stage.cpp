@@ -30,7 +30,22 @@ FileStage::~FileStage() {
 }
 
 void FileStage::Submit(FileJob& job) {
-    while (!TrySubmit(job)) Pause();
+    for (int i = 0; i < kSpins; ++i) {
+        if (TrySubmit(job)) return;
+        Pause();
+    }
+    // The stage is far behind (a long job, or one waiting for the folders' listings): this
+    // thread sleeps until half the ring is free, rather than spin on a processor another
+    // thread of the scan could use, and wakes once for many jobs rather than for each.
+    const size_t until = submitted_.load(std::memory_order_relaxed) - kRing / 2;
+    awaited_.store(until + 1, std::memory_order_seq_cst);
+    for (;;) {
+        const size_t taken = taken_.load(std::memory_order_seq_cst);
+        if (taken > until) break;
+        taken_.wait(taken, std::memory_order_seq_cst);
+    }
+    awaited_.store(0, std::memory_order_relaxed);
+    while (!TrySubmit(job)) Pause();  // half the ring is free: taken at once
 }
 
 bool FileStage::TrySubmit(FileJob& job) {

@@ -42,7 +42,7 @@ public:
     FileStage& operator=(const FileStage&) = delete;
 
     // The job must live until Wait has returned for it. Only one thread may submit and
-    // wait. With the ring full it waits for a free place. A job run before may be handed
+    // wait. With the ring full it waits for a free place, asleep if that takes long. A job run before may be handed
     // over again once it is done: it starts not done and with an empty log.
     void Submit(FileJob& job);
     // The same without waiting: false, and the job not taken, while the ring is full.

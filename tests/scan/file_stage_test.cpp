@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -95,6 +96,31 @@ TEST(FileStage, AJobRefusedByAFullRingIsNeitherTakenNorLost) {
     // Handed over once there is room, it runs after the others.
     ASSERT_TRUE(stage.TrySubmit(*jobs.back()));
     stage.Wait(*jobs.back());
+    ASSERT_EQ(order.size(), jobs.size());
+    for (size_t i = 0; i < order.size(); ++i) ASSERT_EQ(order[i], static_cast<int>(i));
+}
+
+TEST(FileStage, ASubmitterHeldByAFullRingSleepsAndGoesOnWhenThereIsRoom) {
+    std::vector<int> order;
+    std::vector<std::unique_ptr<OrderJob>> jobs;
+    for (int i = 0; i < 400; ++i) jobs.push_back(std::make_unique<OrderJob>(order, i));
+    GateJob gate;
+    FileStage stage;
+    double cpuMs = 0;
+    std::thread submitter([&] {
+        timespec a{}, b{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+        stage.Submit(gate);
+        for (auto& job : jobs) stage.Submit(*job);  // the ring fills long before the end
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+        cpuMs = static_cast<double>(b.tv_sec - a.tv_sec) * 1e3 + static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e6;
+        stage.Wait(*jobs.back());
+    });
+    // Held this long, a spinning submitter would take about as much processor time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    gate.open = true;
+    submitter.join();
+    EXPECT_LT(cpuMs, 100.0);
     ASSERT_EQ(order.size(), jobs.size());
     for (size_t i = 0; i < order.size(); ++i) ASSERT_EQ(order[i], static_cast<int>(i));
 }
