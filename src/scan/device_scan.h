@@ -164,6 +164,11 @@ private:
         inf::InstallFileLocator* locator = nullptr;
         void Run() override;
     } prepare_;
+    // The file thread's last job: the scan's locator, taken apart while this thread saves.
+    struct RetireJob : FileJob {
+        std::unique_ptr<inf::InstallFileLocator> locator;
+        void Run() override { locator.reset(); }
+    } retire_;
     std::deque<std::unique_ptr<Pending>> pending_;
 };
 
