@@ -96,6 +96,7 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
                         "Device classes found: " + std::to_string(ClassCount(ctx_, false)));
 
     ctx_.profiles.StartScan();
+    classRootKey_ = ctx_.reg.OpenForReading(hkey::kLocalMachine, ctx_.ClassRoot());
     locator_ = std::make_unique<inf::InstallFileLocator>(ctx_);
     // What one scan learnt of the installation's files is not kept for the next.
     fileThreadVersions_.clear();
@@ -150,6 +151,7 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     result_.completed = result_.saved && !result_.stopped;
     stage.reset();
     locator_.reset();
+    classRootKey_ = nullptr;
     if (result_.stopped) {
         rows_.Clear();
         observer_.OnRowsCleared();
@@ -192,7 +194,9 @@ void DeviceScan::WalkTree() {
         for (const auto& device : devices) {
             if (observer_.StopRequested()) return;
             const bool badUsb = text::UpperAscii(device) == "VID_0000&PID_0000";
-            for (const auto& instance : SubKeys(root + bus + "\\" + device)) {
+            devicePath_ = root + bus + "\\" + device;
+            deviceKey_ = ctx_.reg.OpenForReading(hkey::kLocalMachine, devicePath_);
+            for (const auto& instance : SubKeys(devicePath_)) {
                 if (observer_.StopRequested()) return;
                 std::unique_ptr<Pending> p = ReadInstance(bus, device, instance, badUsb, announced, devices.size());
                 if (p->kept) {
@@ -207,6 +211,7 @@ void DeviceScan::WalkTree() {
         }
         StepAfterPending();
     }
+    deviceKey_ = nullptr;
 }
 
 void DeviceScan::StepAfterPending() {
@@ -329,7 +334,8 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
     r.IsBadUSBEnumeration = badUsb;
     const std::string upperBus = text::UpperAscii(bus);
     if (upperBus == "SW" || upperBus == "HTREE") return;
-    p.keys.instance = ctx_.reg.OpenForReading(hkey::kLocalMachine, r.DeviceInstanceId);
+    // As the path would open them, stepped to from the keys above, which serve many.
+    p.keys.instance = ctx_.reg.OpenSubKeyForReading(deviceKey_, hkey::kLocalMachine, devicePath_, instance);
     const platform::RegistryView::KeyRef& instanceKey = p.keys.instance;
     if (IsLegacyDriver(r.DeviceInstanceId, instanceKey)) return;
     // 3.
@@ -351,7 +357,7 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
         r.RegDriverInstance = classRoot + driverValue;
         const size_t slash = r.RegDriverInstance.rfind('\\');
         classKey = r.RegDriverInstance.substr(0, slash);
-        p.keys.driver = ctx_.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance);
+        p.keys.driver = ctx_.reg.OpenSubKeyForReading(classRootKey_, hkey::kLocalMachine, classRoot, driverValue);
         if (ctx_.reg.HasValueNames(p.keys.driver))
             r.IsDriverInstalled = guid != kUnknownClassGuid;
         else r.AddMessage += "Warning: Driver mapping key invalid.";

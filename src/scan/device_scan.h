@@ -150,6 +150,10 @@ private:
     // the installation view keeps in place): devices share INFs.
     std::unordered_map<const std::filesystem::path*, std::string> signatures_;
     FileStage* stage_ = nullptr;  // during the walk, unless options_.fileThread is off
+    // During the walk: the class key above every driver key, and the device whose
+    // instances are being read, by its path and opened.
+    platform::RegistryView::KeyRef classRootKey_, deviceKey_;
+    std::string devicePath_;
     // The file thread's first jobs, while this thread opens the document: counting the
     // device tree for the progress bar (this thread waits for it before the walk), then
     // readying the locator (listing the probe folders) rather than in the first device's
