@@ -173,8 +173,13 @@ void DeviceScan::Walk(std::optional<FileStage>& stage) {
         WalkTree();
         Flush(0);
         // The locator's readying logs nothing unless it failed; its records go after the
-        // devices', which did not wait for it.
-        if (stage_) LogCapture::Replay(prepare_.Log());
+        // devices', which did not wait for it. With no device handed over nothing has waited
+        // for it yet, and the file thread must be idle before this one goes on to the
+        // printers, which ask the installation's folders too.
+        if (stage_) {
+            stage_->Wait(prepare_);
+            LogCapture::Replay(prepare_.Log());
+        }
     } catch (...) {
         stage.reset();  // runs what it was handed, which still lives in pending_
         stage_ = nullptr;
