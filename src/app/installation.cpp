@@ -160,14 +160,15 @@ bool Installation::Open(const InstallationSources& sources, std::string* why, st
     std::error_code ec;
     fs::remove(temp_ / Logger::kDefaultFileName, ec);
 
-    // The computer's identity is a digest, whose library takes a while to load the first
-    // time: it loads on a thread of its own while the hives are checked.
-    const std::future<void> digestReady = std::async(std::launch::async, PrepareMd5);
     if (!sources.root.empty()) {
         image_.emplace(sources.root);
         // The install-file search lists these on every scan; meanwhile the hives are checked.
         image_->ReadAhead(inf::ProbeFoldersBelowWindows());
     }
+    // The computer's identity is a digest, whose library takes a while to load the first
+    // time. Loaded now, it takes the time this thread would otherwise spend waiting for
+    // the listings that lead to the hives.
+    PrepareMd5();
     if (!MountRegistrySources(sources, view_, why, warnings, image_ ? &*image_ : nullptr)) return false;
     reg_ = std::make_unique<cReg>(view_);
 
