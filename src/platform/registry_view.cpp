@@ -126,11 +126,13 @@ RegistryView::KeyRef RegistryView::OpenBelowParent(std::string_view fullPath) co
     if (cut == std::string_view::npos) return nullptr;
     const std::string_view parentPath = fullPath.substr(0, cut);
     if (!SubKeysByStep(parentPath)) return nullptr;
-    const KeyRef parent = OpenShared(parentPath);
+    return ChildByStep(*OpenShared(parentPath), fullPath.substr(cut + 1, end - cut));
+}
+
+RegistryView::KeyRef RegistryView::ChildByStep(const Key& parent, std::string_view name) {
     auto key = std::make_shared<Key>();
     key->subKeysByStep = true;
-    const std::string_view name = fullPath.substr(cut + 1, end - cut);
-    for (const auto& [store, k] : parent->parts)
+    for (const auto& [store, k] : parent.parts)
         if (const KeyId child = store->Child(k, name)) key->parts.emplace_back(store, child);
     return key;
 }
@@ -138,13 +140,7 @@ RegistryView::KeyRef RegistryView::OpenBelowParent(std::string_view fullPath) co
 RegistryView::KeyRef RegistryView::OpenSubKey(const KeyRef& parent, std::string_view subPath) const {
     if (!parent || !parent->subKeysByStep) return nullptr;
     KeyRef at = parent;
-    for (std::string_view name : SplitKeyPath(subPath)) {
-        auto key = std::make_shared<Key>();
-        key->subKeysByStep = true;
-        for (const auto& [store, k] : at->parts)
-            if (const KeyId child = store->Child(k, name)) key->parts.emplace_back(store, child);
-        at = std::move(key);
-    }
+    for (std::string_view name : SplitKeyPath(subPath)) at = ChildByStep(*at, name);
     return at;
 }
 

@@ -77,6 +77,8 @@ private:
     // The key below an opened parent, one store step each; null when the path is too
     // shallow for that (a mount point or an alias could lie on it).
     KeyRef OpenBelowParent(std::string_view fullPath) const;
+    // The key below a key that has its subkeys by step: each part's child of that name.
+    static KeyRef ChildByStep(const Key& parent, std::string_view name);
     std::vector<std::string> ResolveComponents(std::string_view fullPath) const;
     // Whether the keys at this path have their subkeys by step (see Key).
     bool SubKeysByStep(std::string_view fullPath) const;

@@ -40,12 +40,6 @@ std::vector<std::string_view> InstallFiles(const DriverRecord& r) {
 
 bool NineX(const ScanContext& ctx) { return ctx.info.bWin9x && !ctx.info.bNT; }
 
-// The registry text of a value that has data; empty otherwise.
-std::string RegText(ScanContext& ctx, const std::string& key, const char* value) {
-    if (key.empty()) return {};
-    return ctx.reg.GetText(hkey::kLocalMachine, key, value);
-}
-
 // DriverVer of one section, the buffer rules of the profile functions applied; the
 // default "0" when the INF or the entry is not there.
 std::string DriverVer(ScanContext& ctx, const std::filesystem::path* inf, std::string_view section) {
@@ -171,8 +165,8 @@ void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates, De
 }  // namespace
 
 DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const DriverRecord& r) {
-    return {RegText(ctx, r.RegDriverInstance, "DriverDate"),
-            RegText(ctx, r.RegDriverInstance, NineX(ctx) ? "Ver" : "DriverVersion")};
+    if (r.RegDriverInstance.empty()) return {};
+    return ReadDriverKeyDates(ctx, ctx.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance));
 }
 
 DriverKeyDates ReadDriverKeyDates(ScanContext& ctx, const platform::RegistryView::KeyRef& driverKey) {
@@ -212,16 +206,10 @@ void FinishDriverVersion(std::unordered_map<std::string, std::string>& versions,
 }
 
 std::string p_GetUserFriendlyData(ScanContext& ctx, const DriverRecord& r) {
+    // Twenty-three values of two keys for every device: each key is opened once.
     DeviceKeys keys;
-    if (!Guarded(kModule, "p_GetUserFriendlyData", false, [&] {
-            // Twenty-three values of two keys for every device: each key is opened once.
-            if (!r.DeviceInstanceId.empty())
-                keys.instance = ctx.reg.OpenForReading(hkey::kLocalMachine, r.DeviceInstanceId);
-            if (!r.RegDriverInstance.empty())
-                keys.driver = ctx.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance);
-            return true;
-        }))
-        return {};
+    if (!r.DeviceInstanceId.empty()) keys.instance = ctx.reg.OpenForReading(hkey::kLocalMachine, r.DeviceInstanceId);
+    if (!r.RegDriverInstance.empty()) keys.driver = ctx.reg.OpenForReading(hkey::kLocalMachine, r.RegDriverInstance);
     return p_GetUserFriendlyData(ctx, r, keys);
 }
 

@@ -37,14 +37,7 @@ void FileStage::Submit(FileJob& job) {
     // The stage is far behind (a long job, or one waiting for the folders' listings): this
     // thread sleeps until half the ring is free, rather than spin on a processor another
     // thread of the scan could use, and wakes once for many jobs rather than for each.
-    const size_t until = submitted_.load(std::memory_order_relaxed) - kRing / 2;
-    awaited_.store(until + 1, std::memory_order_seq_cst);
-    for (;;) {
-        const size_t taken = taken_.load(std::memory_order_seq_cst);
-        if (taken > until) break;
-        taken_.wait(taken, std::memory_order_seq_cst);
-    }
-    awaited_.store(0, std::memory_order_relaxed);
+    SleepUntilTaken(submitted_.load(std::memory_order_relaxed) - kRing / 2);
     while (!TrySubmit(job)) Pause();  // half the ring is free: taken at once
 }
 
@@ -73,13 +66,17 @@ void FileStage::Wait(FileJob& job) {
         if (job.Done()) return;
         Pause();
     }
-    // Asleep on the count of jobs run, not on the job: the stage never touches a job once
-    // it is marked done, since its owner may then destroy it. The stage wakes this thread
+    SleepUntilTaken(job.seq_);
+}
+
+void FileStage::SleepUntilTaken(size_t seq) {
+    // Asleep on the count of jobs run, not on a job: the stage never touches a job once it
+    // is marked done, since its owner may then destroy it. The stage wakes this thread
     // only for the job awaited, not for every job before it.
-    awaited_.store(job.seq_ + 1, std::memory_order_seq_cst);
+    awaited_.store(seq + 1, std::memory_order_seq_cst);
     for (;;) {
         const size_t taken = taken_.load(std::memory_order_seq_cst);
-        if (taken > job.seq_) break;
+        if (taken > seq) break;
         taken_.wait(taken, std::memory_order_seq_cst);
     }
     awaited_.store(0, std::memory_order_relaxed);

@@ -61,6 +61,8 @@ private:
     static constexpr size_t kRing = 256;
     static void RunCaptured(FileJob& job);
     void WakeStage();
+    // Sleeps until the job handed over as the seq-th has been run.
+    void SleepUntilTaken(size_t seq);
     void Loop();
 
     std::array<FileJob*, kRing> ring_{};

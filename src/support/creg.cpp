@@ -113,12 +113,24 @@ std::string cReg::ExpandEnvironment(std::string_view s) const {
     return out;
 }
 
+namespace {
+// A key path without the backslashes at its ends.
+std::string_view TrimSeparators(std::string_view key) {
+    const size_t b = key.find_first_not_of('\\');
+    return b == std::string_view::npos ? std::string_view() : key.substr(b, key.find_last_not_of('\\') - b + 1);
+}
+
+// A read's value as text, "" when it is missing or empty.
+std::string TextOf(const RegData& d, const RegReadInfo& info) {
+    return info.bNoData || info.bValNoExist ? std::string() : d.ToText();
+}
+}  // namespace
+
 long cReg::OpenKey(uint32_t hive, std::string_view key, uint32_t access, platform::RegistryView::KeyRef& out) const {
     // FullPath, without a new string for each of the many values a scan reads.
     const char* root = HiveName(hive);
     if (!root) return 6;  // invalid handle
-    const size_t b = key.find_first_not_of('\\');
-    key = b == std::string_view::npos ? std::string_view() : key.substr(b, key.find_last_not_of('\\') - b + 1);
+    key = TrimSeparators(key);
     std::string& full = path_;
     full.assign(root);
     if (!key.empty()) full.append(1, '\\').append(key);
@@ -192,8 +204,7 @@ platform::RegistryView::KeyRef cReg::OpenSubKeyForReading(const platform::Regist
                                                           uint32_t hive, std::string_view key, std::string_view sub) {
     try {
         if (!parent) return nullptr;
-        const size_t b = sub.find_first_not_of('\\');
-        sub = b == std::string_view::npos ? std::string_view() : sub.substr(b, sub.find_last_not_of('\\') - b + 1);
+        sub = TrimSeparators(sub);
         if (sub.empty()) return parent;
         if (!parent->subKeysByStep) {
             std::string full(key);
@@ -290,16 +301,14 @@ RegData cReg::ReadValue(const platform::RegistryView::Key& k, uint32_t hive, std
 
 std::string cReg::GetText(uint32_t hive, std::string_view key, std::string_view value) {
     RegReadInfo info;
-    RegData d = cP_GetRegValue(hive, key, value, info);
-    if (info.bNoData || info.bValNoExist) return {};
-    return d.ToText();
+    const RegData d = cP_GetRegValue(hive, key, value, info);
+    return TextOf(d, info);
 }
 
 std::string cReg::GetText(const platform::RegistryView::KeyRef& key, uint32_t hive, std::string_view value) {
     RegReadInfo info;
-    RegData d = cP_GetRegValue(key, hive, value, info);
-    if (info.bNoData || info.bValNoExist) return {};
-    return d.ToText();
+    const RegData d = cP_GetRegValue(key, hive, value, info);
+    return TextOf(d, info);
 }
 
 std::string cReg::cP_EnumRegKeysOrValues(uint32_t hive, std::string_view key, bool bEnumKeys, bool bAddValue,

@@ -8,7 +8,8 @@ namespace vornel {
 std::string Md5Hex(std::string_view bytes);
 
 // Loads what the first digest needs (the library's configuration and its provider, about
-// a millisecond), so that a thread can do it while another works; safe from any thread.
+// a millisecond), for a caller to do at a moment it would otherwise wait; safe from any
+// thread.
 void PrepareMd5();
 
 }  // namespace vornel
