@@ -7,9 +7,14 @@ namespace vornel::platform {
 
 FolderHandles::FolderHandles(size_t count) : entries_(count == 0 ? 1 : count) {}
 
-FolderHandles::~FolderHandles() {
-    for (const Entry& e : entries_)
+FolderHandles::~FolderHandles() { Close(); }
+
+void FolderHandles::Close() {
+    for (Entry& e : entries_) {
         if (e.fd >= 0) ::close(e.fd);
+        e.fd = -1;
+        e.folder.clear();
+    }
 }
 
 int FolderHandles::Of(std::string_view folder) {

@@ -20,6 +20,8 @@ public:
     // The handle of `folder` (a host path), opened when it is not held yet (the least
     // recently opened one is closed then); -1 when it cannot be opened.
     int Of(std::string_view folder);
+    // Closes every handle held.
+    void Close();
 
 private:
     struct Entry {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/folder_handles.h"
 #include "support/last_error.h"
 
 namespace vornel::platform {
@@ -328,16 +329,10 @@ PeVersionInfo ParseGuarded(ByteSource& src) {
     }
 }
 
-}  // namespace
+// Non-blocking, so that opening a FIFO planted in an installation returns at once.
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
-PeVersionInfo ReadPeVersionInfo(std::string_view image) {
-    MemorySource src(image);
-    return ParseGuarded(src);
-}
-
-PeVersionInfo ReadPeVersionInfoFile(const std::filesystem::path& file) {
-    // Non-blocking, so that opening a FIFO planted in an installation returns at once.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+PeVersionInfo ReadOpened(int fd) {
     if (fd < 0) {
         SetLastErrorCode(win::kFileNotFound);
         return {};
@@ -350,8 +345,27 @@ PeVersionInfo ReadPeVersionInfoFile(const std::filesystem::path& file) {
     return ParseGuarded(src);
 }
 
+}  // namespace
+
+PeVersionInfo ReadPeVersionInfo(std::string_view image) {
+    MemorySource src(image);
+    return ParseGuarded(src);
+}
+
+PeVersionInfo ReadPeVersionInfoFile(const std::filesystem::path& file) {
+    return ReadOpened(::open(file.c_str(), kOpenFlags));
+}
+
 std::string PeFileVersion(const std::filesystem::path& file) {
     return ReadPeVersionInfoFile(file).fileVersion;
+}
+
+std::string PeFileVersion(const std::string& hostPath, FolderHandles& folders) {
+    std::string_view folder, name;
+    if (SplitHostPath(hostPath, folder, name))
+        if (const int at = folders.Of(folder); at >= 0)
+            return ReadOpened(::openat(at, std::string(name).c_str(), kOpenFlags)).fileVersion;
+    return ReadOpened(::open(hostPath.c_str(), kOpenFlags)).fileVersion;
 }
 
 }  // namespace vornel::platform

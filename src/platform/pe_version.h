@@ -12,6 +12,8 @@
 
 namespace vornel::platform {
 
+class FolderHandles;
+
 struct PeVersionInfo {
     std::string fileVersion;     // "5.1.2600.5512"; empty without a version resource
     std::string productVersion;  // from dwProductVersionMS/LS; empty likewise
@@ -28,5 +30,8 @@ PeVersionInfo ReadPeVersionInfoFile(const std::filesystem::path& file);
 
 // The file-version text alone, as the kernel-version and driver-version steps need it.
 std::string PeFileVersion(const std::filesystem::path& file);
+// The same for a host path, opened by its name in its folder, which `folders` holds open
+// for the next file there: a scan reads a thousand driver files from a few folders.
+std::string PeFileVersion(const std::string& hostPath, FolderHandles& folders);
 
 }  // namespace vornel::platform

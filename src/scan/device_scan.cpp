@@ -99,7 +99,7 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     classRootKey_ = ctx_.reg.OpenForReading(hkey::kLocalMachine, ctx_.ClassRoot());
     locator_ = std::make_unique<inf::InstallFileLocator>(ctx_);
     // What one scan learnt of the installation's files is not kept for the next.
-    fileThreadVersions_.clear();
+    ctx_.fileVersions.Clear();
     signatures_.clear();
     std::optional<FileStage> stage;
     if (options_.fileThread) {
@@ -151,6 +151,8 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     result_.completed = result_.saved && !result_.stopped;
     stage.reset();
     locator_.reset();
+    versionFolders_.Close();
+    fileThreadVersionFolders_.Close();
     classRootKey_ = nullptr;
     if (result_.stopped) {
         rows_.Clear();
@@ -442,7 +444,7 @@ void DeviceScan::Pending::FileSteps() {
         // The versions are left to the scan's thread only while this thread is behind it:
         // the two share the work as their loads go.
         if (!scan_.stage_ || scan_.stage_->Backlog() < kReadVersionsHereBelow) {
-            FinishDriverVersion(scan_.fileThreadVersions_, r, keyDates, versions);
+            FinishDriverVersion(ctx.fileVersions, &scan_.fileThreadVersionFolders_, r, keyDates, versions);
             versions = {};
         }
     } else if (guid == kUnknownClassGuid || r.IsBadUSBEnumeration || !r.IsDriverInstalled) {
@@ -503,7 +505,7 @@ void DeviceScan::FinishInstance(Pending& p) {
     LogCapture::Replay(p.Log());
     if (p.fileStepsFailed) return;
     // The file versions the file thread left to this thread.
-    FinishDriverVersion(ctx_.fileVersions, p.r, p.keyDates, p.versions);
+    FinishDriverVersion(ctx_.fileVersions, &versionFolders_, p.r, p.keyDates, p.versions);
     LogCapture::Replay(p.logC);
     if (!p.laterStepsRead) return;
     DriverRecord& r = p.r;

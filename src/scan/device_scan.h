@@ -10,6 +10,7 @@
 #include "scan/class_icons.h"
 #include "scan/common_devices.h"
 #include "inf/install_files.h"
+#include "platform/folder_handles.h"
 #include "scan/driver_record.h"
 #include "scan/driver_version.h"
 #include "scan/file_stage.h"
@@ -144,8 +145,8 @@ private:
     // are worked out once and reused for every device.
     std::unique_ptr<inf::InstallFileLocator> locator_;
     bool compareFileRemoved_ = false;
-    // File versions by host path read by the file steps; ctx_.fileVersions serves this thread.
-    std::unordered_map<std::string, std::string> fileThreadVersions_;
+    // The folders each thread read file versions from last, held open during a scan.
+    platform::FolderHandles versionFolders_, fileThreadVersionFolders_;
     // The [Version] Signature of each INF the file steps looked at, by its host path (which
     // the installation view keeps in place): devices share INFs.
     std::unordered_map<const std::filesystem::path*, std::string> signatures_;

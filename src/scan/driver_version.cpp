@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "platform/pe_version.h"
 #include "platform/profile_reader.h"
 #include "platform/system_image.h"
 #include "support/text.h"
@@ -67,13 +66,11 @@ bool p_IsNewerVersion(std::string_view current, std::string_view candidate) {
 namespace {
 
 // Rule 4 over files already found: the highest version among them.
-void HighestFileVersion(std::unordered_map<std::string, std::string>& versions, DriverRecord& r,
+void HighestFileVersion(FileVersions& versions, platform::FolderHandles* folders, DriverRecord& r,
                         const std::vector<std::string>& hosts) {
     std::string best;
     for (const auto& host : hosts) {
-        auto [cached, fresh] = versions.try_emplace(host);
-        if (fresh) cached->second = platform::PeFileVersion(std::filesystem::path(host));
-        const std::string& v = cached->second;
+        const std::string v = versions.Of(host, folders);
         if (v.empty()) continue;
         if (best.empty() || p_IsNewerVersion(best, v)) best = v;
     }
@@ -142,7 +139,7 @@ void GetDriverVersion(ScanContext& ctx, DriverRecord& r, KeyDates&& keyDates, De
                 later->wanted = true;
                 later->files = std::move(hosts);
             } else {
-                HighestFileVersion(ctx.fileVersions, r, hosts);
+                HighestFileVersion(ctx.fileVersions, nullptr, r, hosts);
             }
         }
 
@@ -196,11 +193,11 @@ void p_GetDriverVersion(ScanContext& ctx, DriverRecord& r, const DriverKeyDates&
     GetDriverVersion(ctx, r, [&]() -> const DriverKeyDates& { return keyDates; }, &later);
 }
 
-void FinishDriverVersion(std::unordered_map<std::string, std::string>& versions, DriverRecord& r,
+void FinishDriverVersion(FileVersions& versions, platform::FolderHandles* folders, DriverRecord& r,
                          const DriverKeyDates& keyDates, const DeferredVersions& later) {
     if (!later.wanted) return;
     GuardedRun(kModule, "p_GetDriverVersion", [&] {
-        HighestFileVersion(versions, r, later.files);
+        HighestFileVersion(versions, folders, r, later.files);
         KeyVersion(r, keyDates);
     });
 }

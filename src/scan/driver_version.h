@@ -49,8 +49,9 @@ struct DeferredVersions {
 };
 void p_GetDriverVersion(ScanContext& ctx, DriverRecord& record, const DriverKeyDates& keyDates,
                         DeferredVersions& later);
-// Applies the rules left for later. `versions` caches the text by host path.
-void FinishDriverVersion(std::unordered_map<std::string, std::string>& versions, DriverRecord& record,
+// Applies the rules left for later, on any thread: the files are read through `versions`
+// and opened in `folders`, the calling thread's own (null: by their whole paths).
+void FinishDriverVersion(FileVersions& versions, platform::FolderHandles* folders, DriverRecord& record,
                          const DriverKeyDates& keyDates, const DeferredVersions& later);
 
 // True when candidate is a newer version than current (components as numbers).

@@ -2,8 +2,8 @@
 // What every step of a scan reads: the registry, the computer-information record, the
 // installation's files and the INF reader's cache. One per scan; the steps never own it.
 #include <string>
-#include <unordered_map>
 
+#include "scan/file_versions.h"
 #include "support/creg.h"
 #include "sysinfo/computer_info.h"
 
@@ -25,8 +25,8 @@ struct ScanContext {
     // driver file is ever found, which the steps treat as missing files).
     platform::SystemImage* image = nullptr;
     platform::ProfileReader& profiles;
-    // File versions already read in this scan, by host path: many devices share files.
-    std::unordered_map<std::string, std::string> fileVersions{};
+    // File versions already read in this scan.
+    FileVersions fileVersions{};
 
     // Device tree root and class root of the local-machine hive, by family, each ending
     // in "\".

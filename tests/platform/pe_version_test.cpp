@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/folder_handles.h"
 #include "support/last_error.h"
 #include "test_support.h"
 
@@ -296,23 +297,31 @@ TEST(PeVersion, CutFilesReadAsTheirBytesDo) {
     }
 }
 
+// Each file is read by its whole path and by its name in its folder held open, as a scan's
+// threads read them: both ways give the same text and the same reason.
 TEST(PeVersion, FilesThatAreNotImages) {
     test::TempDir dir;
-    SetLastErrorCode(0);
-    EXPECT_EQ(PeFileVersion(dir.path() / "missing.dll"), "");
-    EXPECT_EQ(GetLastErrorCode(), 2u);
-    SetLastErrorCode(0);
-    EXPECT_EQ(PeFileVersion(dir.path()), "");  // a folder
-    EXPECT_EQ(GetLastErrorCode(), 2u);
-    EXPECT_EQ(PeFileVersion(dir.Write("text.sys", "MZ but nothing else")), "");
-    EXPECT_EQ(GetLastErrorCode(), 11u);
+    FolderHandles folders(1);
+    auto read = [&](const fs::path& file, uint32_t error) {
+        SetLastErrorCode(0);
+        const std::string byPath = PeFileVersion(file);
+        EXPECT_EQ(GetLastErrorCode(), error) << file;
+        SetLastErrorCode(0);
+        EXPECT_EQ(PeFileVersion(file.string(), folders), byPath) << file;
+        EXPECT_EQ(GetLastErrorCode(), error) << file;
+        return byPath;
+    };
+    EXPECT_EQ(read(dir.path() / "missing.dll", 2), "");
+    EXPECT_EQ(read(dir.path(), 2), "");  // a folder
+    EXPECT_EQ(read(dir.Write("text.sys", "MZ but nothing else"), 11), "");
     // A FIFO must not block the reader.
     const fs::path fifo = dir.path() / "pipe.dll";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(PeFileVersion(fifo), "");
-    EXPECT_EQ(
-        PeFileVersion(dir.Write("ok.dll", BuildPe(true, {Version(0x60001, 0x1DB10000)}).bytes)),
-        "6.1.7601.0");
+    EXPECT_EQ(read(fifo, 2), "");
+    EXPECT_EQ(read(dir.Write("ok.dll", BuildPe(true, {Version(0x60001, 0x1DB10000)}).bytes), 0), "6.1.7601.0");
+    // Another folder takes the one handle; the first folder's files still read.
+    EXPECT_EQ(read(test::TestData("pe/versioned-64.exe"), 0), "1.1.0.14");
+    EXPECT_EQ(read(dir.path() / "ok.dll", 0), "6.1.7601.0");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "pe_builder.h"
+#include "platform/folder_handles.h"
 #include "platform/profile_reader.h"
 #include "platform/reg_file_store.h"
 #include "platform/system_image.h"
@@ -86,8 +87,10 @@ protected:
         DeferredVersions later;
         const DriverKeyDates keyDates = ReadDriverKeyDates(ctx, split);
         p_GetDriverVersion(ctx, split, keyDates, later);
-        std::unordered_map<std::string, std::string> versions;
-        FinishDriverVersion(versions, split, keyDates, later);
+        // Read afresh, through folders held open as the scan's threads read them.
+        FileVersions versions;
+        platform::FolderHandles folders;
+        FinishDriverVersion(versions, &folders, split, keyDates, later);
         EXPECT_EQ(split.Version, r.Version);
         EXPECT_EQ(split.Versioning2, r.Versioning2);
         EXPECT_EQ(split.FileDate, r.FileDate);
