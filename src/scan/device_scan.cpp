@@ -101,6 +101,7 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     // What one scan learnt of the installation's files is not kept for the next.
     ctx_.fileVersions.Clear();
     signatures_.clear();
+    stopping_.store(false, std::memory_order_relaxed);
     std::optional<FileStage> stage;
     if (options_.fileThread) {
         stage.emplace();
@@ -233,6 +234,7 @@ void DeviceScan::Flush(size_t keep) {
     while (!pending_.empty()) {
         if (observer_.StopRequested()) {
             // As if the walk had stopped before them: those not finished leave no trace.
+            stopping_.store(true, std::memory_order_relaxed);
             for (const auto& p : pending_)
                 if (p->kept && stage_) stage_->Wait(*p);
             pending_.clear();
@@ -242,9 +244,10 @@ void DeviceScan::Flush(size_t keep) {
         const bool ready = !head.kept || head.Done();
         if (!ready && pending_.size() <= target) return;
         if (!ready) {
-            // Jobs end in the order given: one wait for the last of this batch, not one
-            // for each job, so that the scan's thread sleeps and wakes once.
-            size_t last = pending_.size() - target - 1;
+            // Jobs end in the order given: one wait for a job a batch ahead, not one for
+            // each, so that this thread sleeps and wakes once for the batch and then
+            // finishes it while the file thread runs the later ones.
+            size_t last = std::min(pending_.size() - target - 1, kFinishBatch);
             while (last > 0 && !pending_[last]->kept) --last;
             stage_->Wait(*pending_[last]);
         }
@@ -433,6 +436,7 @@ void DeviceScan::ReadRegistrySteps(Pending& p, const std::string& bus, const std
 }
 
 void DeviceScan::Pending::Run() {
+    if (scan_.stopping_.load(std::memory_order_relaxed)) return;
     if (!GuardedRun(kModule, "mP_InitializeDrivers", [&] { FileSteps(); })) fileStepsFailed = true;
 }
 

@@ -2,6 +2,7 @@
 // The device scan: walks the registry's device tree bus by bus, device by device and
 // instance by instance, builds one driver record per kept instance, writes each new record
 // into the driver document and adds it as a report row; printers follow.
+#include <atomic>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -94,17 +95,24 @@ private:
         // reads, and of the registry steps after them.
         std::vector<std::string> logA, logKey, logC;
     };
-    // Instances handed to the file thread before the oldest are finished. The first device
-    // of an INF costs the file thread many times what the next ones do: a few dozen in
-    // flight left one thread waiting for the other now and then, a few hundred smooth that
-    // out (a few MB of pending records).
-    static constexpr size_t kInFlight = 512;
+    // Instances handed to the file thread before the oldest are finished: the whole device
+    // tree of most installations (a few MB of pending records). The file thread's first job
+    // waits for the probe folders' listings and their name index, and the first device of
+    // an INF costs it many times what the next ones do; meanwhile this thread reads the
+    // registry ahead instead of waiting for room.
+    static constexpr size_t kInFlight = 4096;
+    // Waiting for the oldest record, this thread waits for at most this many jobs at once,
+    // so that it finishes records while the file thread runs the later ones.
+    static constexpr size_t kFinishBatch = 32;
     // The file thread reads the install files' versions itself while fewer instances than
     // this wait for it (the scan's thread is then the slower), else leaves them to the
     // scan's thread. An eighth of those in flight: the file thread's work comes in bursts
     // (a new INF's first device) that a few dozen waiting instances do not yet mean it is
     // the slower.
     static constexpr size_t kReadVersionsHereBelow = 64;
+    // Set once a stop is seen: the file steps not yet run are skipped, their records being
+    // dropped anyway.
+    std::atomic<bool> stopping_{false};
 
     void Walk(std::optional<FileStage>& stage);
     void WalkTree();

@@ -58,7 +58,8 @@ public:
     static void RunHere(FileJob& job);
 
 private:
-    static constexpr size_t kRing = 256;
+    // As many jobs as a scan keeps in flight (DeviceScan::kInFlight).
+    static constexpr size_t kRing = 4096;
     static void RunCaptured(FileJob& job);
     void WakeStage();
     // Sleeps until the job handed over as the seq-th has been run.
