@@ -4,9 +4,11 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -21,6 +23,13 @@ namespace fs = std::filesystem;
 
 namespace {
 std::string ErrnoText() { return std::strerror(errno); }
+
+// Pieces to one writev call: the system's limit.
+#ifdef IOV_MAX
+constexpr size_t kMaxBatch = IOV_MAX;
+#else
+constexpr size_t kMaxBatch = 16;  // the least POSIX allows
+#endif
 
 // The file a rename replaces is freed by the rename, and dropping the cached pages of a
 // large one takes the calling thread a millisecond or more: a scan's previous document is
@@ -60,6 +69,12 @@ private:
 
 bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(const ByteSink&)>& produce,
                              unsigned mode, std::string* why) {
+    return WriteFileAtomicallyFrom(target, [&](const ByteSink& sink, const LastingSink&) { produce(sink); }, mode, why);
+}
+
+bool WriteFileAtomicallyFrom(const fs::path& target,
+                             const std::function<void(const ByteSink&, const LastingSink&)>& produce, unsigned mode,
+                             std::string* why) {
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string leaf = ".";
     leaf += target.filename().string();
@@ -90,6 +105,14 @@ bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(co
     // at the end waits only for the last of it. A hint: the flush still makes it durable.
     constexpr off_t kWritebackStep = 1 << 20;
     off_t written = 0, handedToDevice = 0;
+    auto handOver = [&] {
+#ifdef SYNC_FILE_RANGE_WRITE
+        if (writeError == 0 && written - handedToDevice >= kWritebackStep) {
+            (void)::sync_file_range(fd, handedToDevice, written - handedToDevice, SYNC_FILE_RANGE_WRITE);
+            handedToDevice = written;
+        }
+#endif
+    };
     auto writeOut = [&](std::string_view bytes) {
         for (size_t done = 0; done < bytes.size() && writeError == 0;) {
             const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -101,13 +124,39 @@ bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(co
             done += static_cast<size_t>(n);
             written += n;
         }
-#ifdef SYNC_FILE_RANGE_WRITE
-        if (writeError == 0 && written - handedToDevice >= kWritebackStep) {
-            (void)::sync_file_range(fd, handedToDevice, written - handedToDevice, SYNC_FILE_RANGE_WRITE);
-            handedToDevice = written;
-        }
-#endif
+        handOver();
     };
+    // Lasting pieces go out from where they are, many to a call, after what is buffered.
+    std::vector<iovec> batch;
+    auto writeLasting = [&](const std::vector<std::string_view>& pieces) {
+        if (writeError != 0) return;
+        writeOut(buffer);
+        buffer.clear();
+        for (size_t next = 0; next < pieces.size() && writeError == 0;) {
+            batch.clear();
+            for (; next < pieces.size() && batch.size() < kMaxBatch; ++next)
+                if (!pieces[next].empty())
+                    batch.push_back({const_cast<char*>(pieces[next].data()), pieces[next].size()});
+            for (size_t first = 0; first < batch.size() && writeError == 0;) {
+                const ssize_t n = ::writev(fd, batch.data() + first, static_cast<int>(batch.size() - first));
+                if (n < 0) {
+                    if (errno != EINTR) writeError = errno;
+                    continue;
+                }
+                if (n == 0) writeError = EIO;
+                written += n;
+                // A short write ends inside a piece: the rest of it goes first next time.
+                auto left = static_cast<size_t>(n);
+                for (; first < batch.size() && left >= batch[first].iov_len; ++first) left -= batch[first].iov_len;
+                if (left > 0) {
+                    batch[first].iov_base = static_cast<char*>(batch[first].iov_base) + left;
+                    batch[first].iov_len -= left;
+                }
+            }
+            handOver();
+        }
+    };
+    const LastingSink lasting = writeLasting;
     const ByteSink sink = [&](std::string_view piece) {
         if (writeError != 0) return;
         if (buffer.size() + piece.size() > kBuffer) {
@@ -121,7 +170,7 @@ bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(co
     };
     // A producer that fails takes its temporary file with it rather than leaving it behind.
     try {
-        produce(sink);
+        produce(sink, lasting);
     } catch (const std::exception& e) {
         return fail("cannot produce " + target.string() + ": " + e.what(), 0);
     } catch (...) {

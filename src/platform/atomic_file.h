@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vornel::platform {
 
@@ -16,12 +17,19 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view b
 
 // Takes the bytes of a file being written, piece by piece in order.
 using ByteSink = std::function<void(std::string_view)>;
+// Takes pieces that stay where they are until the file is written, to follow everything
+// handed over before them: they go to the file as they stand, not copied first.
+using LastingSink = std::function<void(const std::vector<std::string_view>&)>;
 
 // The same for bytes produced piece by piece, so that a large file needs no copy of itself
 // in memory: `produce` hands every piece to the sink it is given. The target is replaced
 // only when every piece was written; a producer that throws leaves it as it was.
 bool WriteFileAtomicallyFrom(const std::filesystem::path& target,
                              const std::function<void(const ByteSink&)>& produce,
+                             unsigned mode = 0644, std::string* why = nullptr);
+// The same with a second sink for pieces that last (a document's records, kept as text).
+bool WriteFileAtomicallyFrom(const std::filesystem::path& target,
+                             const std::function<void(const ByteSink&, const LastingSink&)>& produce,
                              unsigned mode = 0644, std::string* why = nullptr);
 
 // Reads a whole file; false with a reason on failure.

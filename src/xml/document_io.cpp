@@ -211,11 +211,12 @@ constexpr size_t kHalvesFrom = 256;
 // Prints `root` as pugixml does, its second half of children on a thread of its own into
 // memory while this thread hands the first to `put` (a scan's document is thousands of
 // records, and printing them is most of the save), then the elements of `tail`, already
-// printed, as its last children. False, having printed nothing, for a root that holds
-// anything but elements, or too few of them and no tail. secondSize: about what the
-// second half takes printed, reserved at once.
+// printed, as its last children (to `lasting` when there is one: the tail outlives the
+// print). False, having printed nothing, for a root that holds anything but elements, or
+// too few of them and no tail. secondSize: about what the second half takes printed,
+// reserved at once.
 bool PrintRoot(pugi::xml_node root, unsigned format, const Put& put, size_t secondSize,
-               const std::vector<std::string_view>& tail) {
+               const std::vector<std::string_view>& tail, const platform::LastingSink* lasting) {
     std::vector<pugi::xml_node> kids;
     for (pugi::xml_node kid : root.children()) {
         if (kid.type() != pugi::node_element) return false;
@@ -274,14 +275,19 @@ bool PrintRoot(pugi::xml_node root, unsigned format, const Put& put, size_t seco
     if (printer.joinable()) printer.join();
     if (failed) std::rethrow_exception(failed);
     put(second);
-    for (std::string_view element : tail) put(element);
+    if (lasting) {
+        (*lasting)(tail);
+    } else {
+        for (std::string_view element : tail) put(element);
+    }
     put(std::string_view(tags).substr(at + child.size()));
     return true;
 }
 
-// Prints the document in its saved form, handing the bytes to `put` in order.
+// Prints the document in its saved form, handing the bytes to `put` in order (the tail's
+// to `lasting` when there is one).
 void PrintDocument(const pugi::xml_document& doc, const DocumentShape& shape, const Put& put,
-                   const std::vector<std::string_view>& tail) {
+                   const std::vector<std::string_view>& tail, const platform::LastingSink* lasting = nullptr) {
     PutWriter writer(put);
     const unsigned format = shape.deep ? pugi::format_raw : pugi::format_indent;
     for (pugi::xml_node child : doc.children()) {
@@ -300,7 +306,8 @@ void PrintDocument(const pugi::xml_document& doc, const DocumentShape& shape, co
         }
         const bool element = child.type() == pugi::node_element;
         if (!element ||
-            !PrintRoot(child, format | pugi::format_no_declaration, put, shape.nodes * kBytesPerNodeGuess / 2, tail)) {
+            !PrintRoot(child, format | pugi::format_no_declaration, put, shape.nodes * kBytesPerNodeGuess / 2, tail,
+                       lasting)) {
             // Records that cannot go where they belong are not silently left out.
             if (element && !tail.empty()) throw std::runtime_error("the records cannot be printed into this root");
             child.print(writer, "\t", format | pugi::format_no_declaration, pugi::encoding_utf8);
@@ -334,7 +341,11 @@ bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& fi
     const DocumentShape shape = known ? *known : MeasureDocument(doc);
     // Straight into the file: a large document needs no copy of itself in memory.
     return platform::WriteFileAtomicallyFrom(
-        file, [&](const platform::ByteSink& sink) { PrintDocument(doc, shape, sink, rootTail); }, 0600, why);
+        file,
+        [&](const platform::ByteSink& sink, const platform::LastingSink& lasting) {
+            PrintDocument(doc, shape, sink, rootTail, &lasting);
+        },
+        0600, why);
 }
 
 }  // namespace vornel::xml

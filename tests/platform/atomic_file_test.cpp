@@ -7,6 +7,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -61,6 +62,38 @@ TEST(AtomicFile, APipeInThePlaceOfTheTargetIsReplacedWithoutBeingOpened) {
     std::string back;
     ASSERT_TRUE(ReadWholeFile(target, back));
     EXPECT_EQ(back, "text");
+}
+
+// Lasting pieces go out as they stand, many to a call: in order among the copied ones,
+// past the system's limit of pieces to a call, empty ones and ones larger than the buffer.
+TEST(AtomicFile, LastingPiecesFollowTheCopiedOnesInOrder) {
+    test::TempDir dir;
+    const fs::path target = dir.path() / "document.xml";
+    std::vector<std::string> texts;
+    for (int i = 0; i < 2500; ++i) texts.push_back(i % 500 == 7 ? std::string() : std::to_string(i) + ";");
+    texts.push_back(std::string(200 * 1024, 'y'));
+    std::vector<std::string_view> pieces(texts.begin(), texts.end());
+    std::string expected = "head:";
+    for (const auto& t : texts) expected += t;
+    expected += "middle:";
+    for (const auto& t : texts) expected += t;
+    expected += ":tail";
+    std::string why;
+    ASSERT_TRUE(WriteFileAtomicallyFrom(
+        target,
+        [&](const ByteSink& sink, const LastingSink& lasting) {
+            sink("head:");
+            lasting(pieces);
+            sink("middle:");
+            lasting(pieces);
+            lasting({});
+            sink(":tail");
+        },
+        0600, &why))
+        << why;
+    std::string back;
+    ASSERT_TRUE(ReadWholeFile(target, back));
+    EXPECT_EQ(back, expected);
 }
 
 TEST(AtomicFile, AProducerThatFailsLeavesTheTargetAndNoTemporaryFile) {
