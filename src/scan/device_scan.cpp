@@ -102,6 +102,8 @@ ScanResult DeviceScan::mP_InitializeDrivers(const ScanOptions& options) {
     ctx_.fileVersions.Clear();
     signatures_.clear();
     stopping_.store(false, std::memory_order_relaxed);
+    fileStepsRun_ = 0;
+    handedOverFinished_.store(0, std::memory_order_relaxed);
     std::optional<FileStage> stage;
     if (options_.fileThread) {
         stage.emplace();
@@ -258,6 +260,7 @@ void DeviceScan::Flush(size_t keep) {
 void DeviceScan::FinishHead() {
     std::unique_ptr<Pending> done = std::move(pending_.front());
     pending_.pop_front();
+    if (done->kept) handedOverFinished_.fetch_add(1, std::memory_order_relaxed);
     FinishInstance(*done);
     for (int i = 0; i < done->steps; ++i) Step();
 }
@@ -441,13 +444,16 @@ void DeviceScan::Pending::Run() {
 }
 
 void DeviceScan::Pending::FileSteps() {
+    ++scan_.fileStepsRun_;
     ScanContext& ctx = scan_.ctx_;
     // 21.
     if (scan_.locator_->p_GetInfInstallFiles(r, keyValues)) {
         p_GetDriverVersion(ctx, r, keyDates, versions);
         // The versions are left to the scan's thread only while this thread is behind it:
         // the two share the work as their loads go.
-        if (!scan_.stage_ || scan_.stage_->Backlog() < kReadVersionsHereBelow) {
+        const size_t behind = scan_.stage_ ? scan_.stage_->Backlog() : 0;
+        const size_t ahead = scan_.fileStepsRun_ - scan_.handedOverFinished_.load(std::memory_order_relaxed);
+        if (!scan_.stage_ || behind < kReadVersionsHereBelow || ahead > behind) {
             FinishDriverVersion(ctx.fileVersions, &scan_.fileThreadVersionFolders_, r, keyDates, versions);
             versions = {};
         }

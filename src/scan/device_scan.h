@@ -106,13 +106,18 @@ private:
     static constexpr size_t kFinishBatch = 32;
     // The file thread reads the install files' versions itself while fewer instances than
     // this wait for it (the scan's thread is then the slower), else leaves them to the
-    // scan's thread. An eighth of those in flight: the file thread's work comes in bursts
-    // (a new INF's first device) that a few dozen waiting instances do not yet mean it is
-    // the slower.
+    // scan's thread. A few dozen: the file thread's work comes in bursts (a new INF's first
+    // device) that a few waiting instances do not yet mean it is the slower. It reads them
+    // too while more of its finished instances wait for the scan's thread than instances
+    // wait for it: the scan's thread reads the registry far ahead, and is the slower then.
     static constexpr size_t kReadVersionsHereBelow = 64;
     // Set once a stop is seen: the file steps not yet run are skipped, their records being
     // dropped anyway.
     std::atomic<bool> stopping_{false};
+    // Instances whose file steps have run (counted on the file thread) and those of them
+    // the scan's thread has finished.
+    size_t fileStepsRun_ = 0;
+    std::atomic<size_t> handedOverFinished_{0};
 
     void Walk(std::optional<FileStage>& stage);
     void WalkTree();
