@@ -21,14 +21,17 @@ int64_t MtimeNs(const struct stat& st) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-// Opens a file by its name in its folder when the folder is held open.
+// Opens a file by its name in its folder when the folder is held open. Non-blocking, so
+// that a FIFO in the place of a file returns at once (and is then refused as no regular
+// file) instead of waiting for a writer; a regular file reads as ever.
 int OpenForReading(const fs::path& file, FolderHandles* folders) {
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     std::string_view folder, name;
     if (folders && SplitHostPath(file.native(), folder, name)) {
         const int at = folders->Of(folder);
-        if (at >= 0) return ::openat(at, std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
+        if (at >= 0) return ::openat(at, std::string(name).c_str(), kFlags);
     }
-    return ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    return ::open(file.c_str(), kFlags);
 }
 
 // Reads a regular file of at most ProfileReader::kMaxFileBytes.

@@ -1,6 +1,7 @@
 #include "platform/profile_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -203,6 +204,10 @@ TEST_F(ProfileReaderTest, EachFileIsParsedOncePerScanAndAgainWhenItChanges) {
 
     EXPECT_EQ(reader_.Open(dir_.path()).status, ProfileStatus::Unreadable);
     EXPECT_EQ(reader_.Open(dir_.path() / "none").status, ProfileStatus::Missing);
+    // A FIFO with no writer is refused at once, not waited on.
+    const fs::path fifo = dir_.path() / "pipe.inf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(reader_.Open(fifo).status, ProfileStatus::Unreadable);
 
     // Files are opened by name in folders the reader keeps open: files of the same name
     // in more folders than it keeps, read in turn, are each their own.
