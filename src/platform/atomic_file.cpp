@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -200,25 +199,41 @@ bool WriteFileAtomically(const fs::path& target, std::string_view bytes, unsigne
 }
 
 bool ReadWholeFile(const fs::path& file, std::string& out, std::string* why) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // Non-blocking, so that a FIFO in the place of the file is refused at once below rather
+    // than waited on for a writer; a regular file reads as ever.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         if (why) *why = "cannot open " + file.string() + ": " + ErrnoText();
         return false;
     }
-    in.seekg(0, std::ios::end);
-    const auto size = in.tellg();
-    if (size < 0) {
-        if (why) *why = "cannot read " + file.string();
+    struct stat st {};
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        const std::string reason =
+            statted ? file.string() + " is not a regular file" : "cannot read " + file.string() + ": " + ErrnoText();
+        ::close(fd);
+        if (why) *why = reason;
         return false;
     }
-    out.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    in.read(out.data(), size);
-    if (!in && !in.eof()) {
-        if (why) *why = "cannot read " + file.string();
-        return false;
+    // Read to the end, which a file that grows meanwhile moves on.
+    out.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t done = 0;
+    for (;;) {
+        if (done == out.size()) out.resize(out.size() * 2);
+        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const std::string reason = "cannot read " + file.string() + ": " + ErrnoText();
+            ::close(fd);
+            out.clear();
+            if (why) *why = reason;
+            return false;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
     }
-    out.resize(static_cast<size_t>(in.gcount()));
+    ::close(fd);
+    out.resize(done);
     return true;
 }
 

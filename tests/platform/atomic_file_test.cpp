@@ -96,6 +96,26 @@ TEST(AtomicFile, LastingPiecesFollowTheCopiedOnesInOrder) {
     EXPECT_EQ(back, expected);
 }
 
+// What reads a whole file (a .reg export, a document, a settings file) takes regular files
+// only: a FIFO there is refused at once rather than waited on, as a folder is.
+TEST(AtomicFile, WholeFilesAreReadToTheirEndAndOnlyRegularOnes) {
+    test::TempDir dir;
+    std::string back, why;
+    const std::string bytes(300 * 1024 + 7, 'r');
+    ASSERT_TRUE(ReadWholeFile(dir.Write("export.reg", bytes), back, &why)) << why;
+    EXPECT_EQ(back, bytes);
+    ASSERT_TRUE(ReadWholeFile(dir.Write("empty.reg", ""), back, &why)) << why;
+    EXPECT_EQ(back, "");
+    const fs::path fifo = dir.path() / "pipe.reg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadWholeFile(fifo, back, &why));
+    EXPECT_NE(why.find("is not a regular file"), std::string::npos) << why;
+    EXPECT_FALSE(ReadWholeFile(dir.path(), back, &why));
+    EXPECT_NE(why.find("is not a regular file"), std::string::npos) << why;
+    EXPECT_FALSE(ReadWholeFile(dir.path() / "none.reg", back, &why));
+    EXPECT_NE(why.find("cannot open"), std::string::npos) << why;
+}
+
 TEST(AtomicFile, AProducerThatFailsLeavesTheTargetAndNoTemporaryFile) {
     test::TempDir dir;
     const fs::path target = dir.path() / "document.xml";
