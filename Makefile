@@ -4,7 +4,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build demo test sanitize fuzz clean
+.PHONY: all setup configure build demo test sanitize tsan fuzz clean
 
 all: build
 
@@ -31,6 +31,12 @@ sanitize: setup
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# ThreadSanitizer over the whole test suite: the scan runs on two threads.
+tsan: setup
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEL_SANITIZE_THREAD=ON -DVORNEL_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -j $(JOBS)
+
 # One libFuzzer target: make fuzz FUZZ=inf|pe SECONDS=600
 fuzz: setup
 	scripts/fuzz.sh $(or $(FUZZ),inf) $(or $(SECONDS),600)
@@ -39,4 +45,4 @@ bench: build
 	@scripts/bench-scan.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz
