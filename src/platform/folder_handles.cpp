@@ -5,6 +5,18 @@
 
 namespace vornel::platform {
 
+namespace {
+// Splits a host path at its last '/': the folder ("/" for a file at the root) and the name.
+// False when there is no folder part to hold open.
+bool SplitHostPath(std::string_view path, std::string_view& folder, std::string_view& name) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos || slash + 1 == path.size()) return false;
+    folder = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+    name = path.substr(slash + 1);
+    return true;
+}
+}  // namespace
+
 FolderHandles::FolderHandles(size_t count) : entries_(count == 0 ? 1 : count) {}
 
 FolderHandles::~FolderHandles() { Close(); }
@@ -28,12 +40,11 @@ int FolderHandles::Of(std::string_view folder) {
     return e.fd;
 }
 
-bool SplitHostPath(std::string_view path, std::string_view& folder, std::string_view& name) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos || slash + 1 == path.size()) return false;
-    folder = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-    name = path.substr(slash + 1);
-    return true;
+int FolderHandles::Open(const std::string& path, int flags) {
+    std::string_view folder, name;
+    if (SplitHostPath(path, folder, name))
+        if (const int at = Of(folder); at >= 0) return ::openat(at, std::string(name).c_str(), flags);
+    return ::open(path.c_str(), flags);
 }
 
 }  // namespace vornel::platform

@@ -20,6 +20,9 @@ public:
     // The handle of `folder` (a host path), opened when it is not held yet (the least
     // recently opened one is closed then); -1 when it cannot be opened.
     int Of(std::string_view folder);
+    // Opens the file at a host path with `flags`: by its name in its folder, held open,
+    // or by the whole path when the folder cannot be held.
+    int Open(const std::string& path, int flags);
     // Closes every handle held.
     void Close();
 
@@ -31,9 +34,5 @@ private:
     std::vector<Entry> entries_;
     size_t next_ = 0;
 };
-
-// Splits a host path at its last '/': the folder ("/" for a file at the root) and the name.
-// False when there is no folder part to hold open.
-bool SplitHostPath(std::string_view path, std::string_view& folder, std::string_view& name);
 
 }  // namespace vornel::platform

@@ -361,11 +361,7 @@ std::string PeFileVersion(const std::filesystem::path& file) {
 }
 
 std::string PeFileVersion(const std::string& hostPath, FolderHandles& folders) {
-    std::string_view folder, name;
-    if (SplitHostPath(hostPath, folder, name))
-        if (const int at = folders.Of(folder); at >= 0)
-            return ReadOpened(::openat(at, std::string(name).c_str(), kOpenFlags)).fileVersion;
-    return ReadOpened(::open(hostPath.c_str(), kOpenFlags)).fileVersion;
+    return ReadOpened(folders.Open(hostPath, kOpenFlags)).fileVersion;
 }
 
 }  // namespace vornel::platform

@@ -26,12 +26,7 @@ int64_t MtimeNs(const struct stat& st) {
 // file) instead of waiting for a writer; a regular file reads as ever.
 int OpenForReading(const fs::path& file, FolderHandles* folders) {
     constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    std::string_view folder, name;
-    if (folders && SplitHostPath(file.native(), folder, name)) {
-        const int at = folders->Of(folder);
-        if (at >= 0) return ::openat(at, std::string(name).c_str(), kFlags);
-    }
-    return ::open(file.c_str(), kFlags);
+    return folders ? folders->Open(file.native(), kFlags) : ::open(file.c_str(), kFlags);
 }
 
 // Reads a regular file of at most ProfileReader::kMaxFileBytes.
