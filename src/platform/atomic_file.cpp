@@ -112,18 +112,29 @@ bool WriteFileAtomicallyFrom(const fs::path& target,
         }
 #endif
     };
-    auto writeOut = [&](std::string_view bytes) {
-        for (size_t done = 0; done < bytes.size() && writeError == 0;) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    // Every byte of the pieces, resuming after a short write inside a piece.
+    auto writeAll = [&](iovec* pieces, size_t count) {
+        for (size_t first = 0; first < count && writeError == 0;) {
+            const ssize_t n = ::writev(fd, pieces + first, static_cast<int>(count - first));
             if (n < 0) {
                 if (errno != EINTR) writeError = errno;
                 continue;
             }
             if (n == 0) writeError = EIO;  // no progress: the device takes nothing more
-            done += static_cast<size_t>(n);
             written += n;
+            auto left = static_cast<size_t>(n);
+            for (; first < count && left >= pieces[first].iov_len; ++first) left -= pieces[first].iov_len;
+            if (left > 0) {
+                pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + left;
+                pieces[first].iov_len -= left;
+            }
         }
         handOver();
+    };
+    auto writeOut = [&](std::string_view bytes) {
+        if (bytes.empty()) return;
+        iovec one{const_cast<char*>(bytes.data()), bytes.size()};
+        writeAll(&one, 1);
     };
     // Lasting pieces go out from where they are, many to a call, after what is buffered.
     std::vector<iovec> batch;
@@ -136,23 +147,7 @@ bool WriteFileAtomicallyFrom(const fs::path& target,
             for (; next < pieces.size() && batch.size() < kMaxBatch; ++next)
                 if (!pieces[next].empty())
                     batch.push_back({const_cast<char*>(pieces[next].data()), pieces[next].size()});
-            for (size_t first = 0; first < batch.size() && writeError == 0;) {
-                const ssize_t n = ::writev(fd, batch.data() + first, static_cast<int>(batch.size() - first));
-                if (n < 0) {
-                    if (errno != EINTR) writeError = errno;
-                    continue;
-                }
-                if (n == 0) writeError = EIO;
-                written += n;
-                // A short write ends inside a piece: the rest of it goes first next time.
-                auto left = static_cast<size_t>(n);
-                for (; first < batch.size() && left >= batch[first].iov_len; ++first) left -= batch[first].iov_len;
-                if (left > 0) {
-                    batch[first].iov_base = static_cast<char*>(batch[first].iov_base) + left;
-                    batch[first].iov_len -= left;
-                }
-            }
-            handOver();
+            writeAll(batch.data(), batch.size());
         }
     };
     const LastingSink lasting = writeLasting;
