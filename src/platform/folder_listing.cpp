@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "platform/heap_tuning.h"
@@ -92,16 +93,27 @@ struct FolderReadAhead::Shared {
     std::condition_variable changed;
     std::map<std::string, FolderListing> ready;  // by host path
     std::set<std::string> claimed;               // listed by the taker instead
-    // The subfolders of a folder the taker listed, for the reader's way down.
+    // The subfolders of a folder the taker listed, for the readers' way down.
     std::map<std::string, std::vector<FolderEntry>> handed;
-    std::string busy;                            // being listed now
+    // What each folder a reader has been through holds below it. An entry never changes
+    // once there and map nodes stay put, so a reader goes on from it without the lock.
+    std::map<std::string, std::vector<FolderEntry>> subfolders;
+    std::set<std::string> busy;  // being listed by a reader now
+    fs::path windows;
+    // The folders to read; those in [front, back) are not begun yet. One reader takes them
+    // from the front, in the taker's order, the other from the back.
+    std::vector<std::string> below;
+    size_t front = 0, back = 0;
+    size_t running = 0;  // readers not yet done
     bool stop = false;
     bool finished = false;
     uint64_t listings = 0;
-    std::thread thread;
+    std::vector<std::thread> threads;
 };
 
 namespace {
+
+using Shared = FolderReadAhead::Shared;
 
 // The subfolder of a listing that `name` names, as the SystemImage would pick it; links
 // are left to the SystemImage, which checks where they lead.
@@ -131,68 +143,90 @@ std::vector<std::string> Components(const std::string& path) {
     return out;
 }
 
+std::vector<FolderEntry> SubfoldersOf(const FolderListing& listing) {
+    std::vector<FolderEntry> subs;
+    for (const FolderEntry& e : listing.entries)
+        if (e.kind == EntryKind::Folder || e.kind == EntryKind::Link) subs.push_back({e.name, e.key, e.kind});
+    return subs;
+}
+
+// What `host` holds below it, listed now unless a reader or the taker has listed it or is
+// at it (then its subfolders come from there); null once the readers are stopped.
+const std::vector<FolderEntry>* Visit(Shared& s, const fs::path& host) {
+    const std::string& key = host.native();
+    std::unique_lock<std::mutex> hold(s.lock);
+    for (;;) {
+        if (s.stop) return nullptr;
+        if (const auto known = s.subfolders.find(key); known != s.subfolders.end()) return &known->second;
+        if (const auto handed = s.handed.find(key); handed != s.handed.end()) {
+            auto taken = s.handed.extract(handed);
+            return &(s.subfolders[key] = std::move(taken.mapped()));
+        }
+        if (!s.claimed.count(key) && !s.busy.count(key)) break;
+        s.changed.wait(hold);
+    }
+    s.busy.insert(key);
+    ++s.listings;
+    hold.unlock();
+    FolderListing listing = ReadFolderListing(host);
+    std::vector<FolderEntry> subs = SubfoldersOf(listing);
+    hold.lock();
+    s.ready.emplace(key, std::move(listing));
+    s.busy.erase(key);
+    const std::vector<FolderEntry>* out = &(s.subfolders[key] = std::move(subs));
+    hold.unlock();
+    s.changed.notify_all();
+    return out;
+}
+
+void ReadFolders(Shared& s, bool fromBack) {
+    TuneThreadHeap();
+    for (;;) {
+        std::string path;
+        {
+            const std::lock_guard<std::mutex> hold(s.lock);
+            if (s.stop || s.front == s.back) break;
+            path = fromBack ? s.below[--s.back] : s.below[s.front++];
+        }
+        fs::path host = s.windows;
+        const std::vector<FolderEntry>* subs = Visit(s, host);
+        for (const std::string& name : Components(path)) {
+            const FolderEntry* next = subs ? PickFolder(*subs, name) : nullptr;
+            if (!next) break;
+            host /= next->name;
+            subs = Visit(s, host);
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> hold(s.lock);
+        if (--s.running == 0) s.finished = true;
+    }
+    s.changed.notify_all();
+}
+
 }  // namespace
 
 FolderReadAhead::FolderReadAhead(fs::path windowsFolder, std::vector<std::string> below)
     : shared_(std::make_unique<Shared>()) {
     Shared& s = *shared_;
-    s.thread = std::thread([&s, windows = std::move(windowsFolder), below = std::move(below)] {
-        TuneThreadHeap();
-        // What each folder holds below it, kept here for the way down once its listing
-        // has been handed over.
-        std::map<std::string, std::vector<FolderEntry>> subfolders;
-        auto visit = [&](const fs::path& host) -> const std::vector<FolderEntry>* {
-            const std::string& key = host.native();
-            if (const auto known = subfolders.find(key); known != subfolders.end()) return &known->second;
-            std::unique_lock<std::mutex> hold(s.lock);
-            if (s.stop) return nullptr;
-            if (s.claimed.count(key)) {
-                // The taker is listing it: its subfolders come from there.
-                s.changed.wait(hold, [&] { return s.stop || s.handed.count(key); });
-                if (s.stop) return nullptr;
-                auto handed = s.handed.extract(key);
-                return &(subfolders[key] = std::move(handed.mapped()));
-            }
-            const bool publish = !s.ready.count(key);
-            if (publish) s.busy = key;
-            ++s.listings;
-            hold.unlock();
-            FolderListing listing = ReadFolderListing(host);
-            std::vector<FolderEntry>& subs = subfolders[key];
-            for (const FolderEntry& e : listing.entries)
-                if (e.kind == EntryKind::Folder || e.kind == EntryKind::Link) subs.push_back({e.name, e.key, e.kind});
-            if (publish) {
-                hold.lock();
-                s.ready.emplace(key, std::move(listing));
-                s.busy.clear();
-                hold.unlock();
-                s.changed.notify_all();
-            }
-            return &subs;
-        };
-        for (const std::string& path : below) {
-            fs::path host = windows;
-            const std::vector<FolderEntry>* subs = visit(host);
-            for (const std::string& name : Components(path)) {
-                const FolderEntry* next = subs ? PickFolder(*subs, name) : nullptr;
-                if (!next) {
-                    subs = nullptr;
-                    break;
-                }
-                host /= next->name;
-                subs = visit(host);
-            }
-            if (!subs) {
-                const std::lock_guard<std::mutex> hold(s.lock);
-                if (s.stop) break;
-            }
-        }
-        {
+    s.windows = std::move(windowsFolder);
+    s.below = std::move(below);
+    s.back = s.below.size();
+    // A scan's file work waits for the last of these listings. With two cores, a second
+    // reader working from the other end of the list brings that moment forward.
+    const size_t readers = std::thread::hardware_concurrency() > 1 && s.below.size() > 1 ? 2 : 1;
+    s.running = readers;
+    for (size_t i = 0; i < readers; ++i) {
+        try {
+            s.threads.emplace_back(ReadFolders, std::ref(s), i == 1);
+        } catch (const std::system_error&) {
+            // No thread to be had: the readers there are (or the taker) list the rest.
             const std::lock_guard<std::mutex> hold(s.lock);
-            s.finished = true;
+            s.running -= readers - i;
+            s.finished = s.running == 0;
+            break;
         }
-        s.changed.notify_all();
-    });
+    }
 }
 
 FolderReadAhead::~FolderReadAhead() {
@@ -200,8 +234,8 @@ FolderReadAhead::~FolderReadAhead() {
         const std::lock_guard<std::mutex> hold(shared_->lock);
         shared_->stop = true;
     }
-    shared_->changed.notify_all();  // the reader may wait for a listing a taker owes it
-    shared_->thread.join();
+    shared_->changed.notify_all();  // a reader may wait for a listing a taker owes it
+    for (std::thread& t : shared_->threads) t.join();
 }
 
 uint64_t FolderReadAhead::ListingCount() const {
@@ -218,7 +252,7 @@ FolderListing FolderReadAhead::Take(const fs::path& host, bool* readAhead) {
     Shared& s = *shared_;
     std::unique_lock<std::mutex> hold(s.lock);
     const std::string& key = host.native();
-    s.changed.wait(hold, [&] { return s.busy != key; });
+    s.changed.wait(hold, [&] { return !s.busy.count(key); });
     if (readAhead) *readAhead = false;
     if (const auto it = s.ready.find(key); it != s.ready.end()) {
         FolderListing listing = std::move(it->second);
@@ -230,9 +264,7 @@ FolderListing FolderReadAhead::Take(const fs::path& host, bool* readAhead) {
     hold.unlock();
     FolderListing listing = ReadFolderListing(host);
     if (first) {
-        std::vector<FolderEntry> subs;
-        for (const FolderEntry& e : listing.entries)
-            if (e.kind == EntryKind::Folder || e.kind == EntryKind::Link) subs.push_back({e.name, e.key, e.kind});
+        std::vector<FolderEntry> subs = SubfoldersOf(listing);
         hold.lock();
         s.handed.emplace(key, std::move(subs));
         hold.unlock();

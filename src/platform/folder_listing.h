@@ -1,6 +1,6 @@
 #pragma once
-// Folder listings of an installation as the SystemImage keeps them, and a reader that
-// lists folders ahead of need on a thread of its own.
+// Folder listings of an installation as the SystemImage keeps them, and readers that
+// list folders ahead of need on threads of their own.
 //
 // Opening an installation checks its hives while the second core idles, and the
 // install-file search then lists the same two dozen folders below the Windows folder on
@@ -46,10 +46,11 @@ FolderListing ReadFolderListing(const std::filesystem::path& host);
 
 class FolderReadAhead {
 public:
-    // Lists, in the order given, the folders below `windowsFolder` (a host folder) that
-    // `below` names: components separated by "\", matched without regard to case as the
-    // SystemImage matches them (the exact spelling first, else the first in byte order),
-    // never through a link. Every folder on the way is listed too.
+    // Lists the folders below `windowsFolder` (a host folder) that `below` names:
+    // components separated by "\", matched without regard to case as the SystemImage
+    // matches them (the exact spelling first, else the first in byte order), never through
+    // a link. Every folder on the way is listed too, each once. One reader goes through
+    // `below` in the order given; with two cores a second one starts from its end.
     FolderReadAhead(std::filesystem::path windowsFolder, std::vector<std::string> below);
     // Stops after the folder being read and drops what was not taken.
     ~FolderReadAhead();
@@ -58,16 +59,17 @@ public:
 
     // The listing of a host folder: the one read ahead, waiting while it is being read, or
     // else one read now on the caller's thread. Then it is not read ahead any more: the
-    // reader takes its way down from the caller's listing instead of reading it again.
+    // readers take their way down from the caller's listing instead of reading it again.
     // `readAhead` (if given) tells which it was.
     FolderListing Take(const std::filesystem::path& host, bool* readAhead = nullptr);
     // Until every folder given has been read.
     void WaitUntilRead();
-    // Folders listed by the reader's thread so far.
+    // Folders listed by the readers so far.
     uint64_t ListingCount() const;
 
+    struct Shared;  // the readers' and the taker's, behind one lock
+
 private:
-    struct Shared;
     std::unique_ptr<Shared> shared_;
 };
 

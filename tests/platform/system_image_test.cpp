@@ -228,6 +228,21 @@ TEST_F(SystemImageTest, FoldersReadAheadAreTheListingsAskedFor) {
         EXPECT_EQ(racing.ListingCount() + ownReads, 5u) << round;  // Windows, System32, DRIVERS, inf, Other
     }
 
+    // Two readers, from both ends of the list, meet on the folders their paths share: each
+    // folder is still listed once, and every one is read ahead.
+    for (int round = 0; round < 100; ++round) {
+        FolderReadAhead both(Host("WiNdOwS"),
+                             {"System32\\DRIVERS", "System32\\CONFIG", "inf", "inf\\Other", "System32"});
+        both.WaitUntilRead();
+        EXPECT_EQ(both.ListingCount(), 6u) << round;  // Windows, System32, DRIVERS, CONFIG, inf, Other
+        for (const char* folder : {"WiNdOwS", "WiNdOwS/System32", "WiNdOwS/System32/DRIVERS",
+                                   "WiNdOwS/System32/CONFIG", "WiNdOwS/inf", "WiNdOwS/inf/Other"}) {
+            bool readAhead = false;
+            EXPECT_EQ(names(both.Take(Host(folder), &readAhead)), names(ReadFolderListing(Host(folder))));
+            EXPECT_TRUE(readAhead) << folder << " in round " << round;
+        }
+    }
+
     // A view reading ahead answers as one that does not, and lists each folder once.
     const SystemImage plain(Root());
     SystemImage early(Root());
