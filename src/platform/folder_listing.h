@@ -2,9 +2,9 @@
 // Folder listings of an installation as the SystemImage keeps them, and readers that
 // list folders ahead of need on threads of their own.
 //
-// Opening an installation checks its hives while the second core idles, and the
-// install-file search then lists the same two dozen folders below the Windows folder on
-// every scan. Read ahead, those listings cost the scan nothing but the hand-over.
+// Opening an installation checks its hives, and the install-file search then lists the
+// same two dozen folders below the Windows folder on every scan. Read ahead while the hives
+// are checked, the listings are in, or nearly, by the time the search first asks.
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
