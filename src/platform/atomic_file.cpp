@@ -7,11 +7,13 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <random>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -23,7 +25,10 @@ namespace fs = std::filesystem;
 namespace {
 std::string ErrnoText() { return std::strerror(errno); }
 
-// Pieces to one writev call: the system's limit.
+// The way to a descriptor's file by name, which naming a file opened without one takes.
+std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Pieces to one write call: the system's limit.
 #ifdef IOV_MAX
 constexpr size_t kMaxBatch = IOV_MAX;
 #else
@@ -66,6 +71,162 @@ private:
 };
 }  // namespace
 
+// ---- ReplacementFile
+
+ReplacementFile::~ReplacementFile() { Abandon(); }
+
+bool ReplacementFile::Open(const fs::path& target, unsigned mode, std::string* why) {
+    Abandon();
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    target_ = target;
+    size_ = handedToDevice_ = 0;
+    error_ = 0;
+    name_.clear();
+#ifdef O_TMPFILE
+    // Without a name until it is committed, the file goes with the process however that
+    // ends: a scan killed halfway leaves nothing beside its document.
+    fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    // It is named at Commit through /proc, which a chroot may lack.
+    struct stat st {};
+    if (fd_ >= 0 && ::stat(ProcPath(fd_).c_str(), &st) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+#endif
+    if (fd_ < 0) {
+        // No unnamed file to be had (a file system without them, no /proc): a named one,
+        // removed if dropped.
+        std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+        fd_ = ::mkostemp(tmpl.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            if (why) *why = "cannot create a temporary file in " + dir.string() + ": " + ErrnoText();
+            return false;
+        }
+        name_ = tmpl;
+    }
+    if (::fchmod(fd_, mode) != 0) {
+        if (why) *why = "cannot set permissions on a temporary file in " + dir.string() + ": " + ErrnoText();
+        Abandon();
+        return false;
+    }
+    return true;
+}
+
+void ReplacementFile::Abandon() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+    if (!name_.empty()) ::unlink(name_.c_str());
+    name_.clear();
+}
+
+void ReplacementFile::Write(iovec* pieces, size_t count) {
+    for (size_t first = 0; first < count && error_ == 0;) {
+        const ssize_t n = ::pwritev(fd_, pieces + first, static_cast<int>(std::min(count - first, kMaxBatch)),
+                                    static_cast<off_t>(size_));
+        if (n < 0) {
+            if (errno != EINTR) error_ = errno;
+            continue;
+        }
+        if (n == 0) error_ = EIO;  // no progress: the device takes nothing more
+        size_ += static_cast<uint64_t>(n);
+        auto left = static_cast<size_t>(n);
+        for (; first < count && left >= pieces[first].iov_len; ++first) left -= pieces[first].iov_len;
+        if (left > 0) {
+            pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + left;
+            pieces[first].iov_len -= left;
+        }
+    }
+#ifdef SYNC_FILE_RANGE_WRITE
+    // A hint: Commit's flush still makes it all durable.
+    constexpr uint64_t kWritebackStep = 1 << 20;
+    if (error_ == 0 && size_ - handedToDevice_ >= kWritebackStep) {
+        (void)::sync_file_range(fd_, static_cast<off_t>(handedToDevice_), static_cast<off_t>(size_ - handedToDevice_),
+                                SYNC_FILE_RANGE_WRITE);
+        handedToDevice_ = size_;
+    }
+#endif
+}
+
+void ReplacementFile::Append(const std::vector<std::string_view>& pieces) {
+    if (fd_ < 0 || error_ != 0) return;
+    batch_.clear();
+    for (const std::string_view piece : pieces)
+        if (!piece.empty()) batch_.push_back({const_cast<char*>(piece.data()), piece.size()});
+    Write(batch_.data(), batch_.size());
+}
+
+void ReplacementFile::Append(std::string_view bytes) {
+    if (fd_ < 0 || error_ != 0 || bytes.empty()) return;
+    iovec one{const_cast<char*>(bytes.data()), bytes.size()};
+    Write(&one, 1);
+}
+
+void ReplacementFile::CutBack(uint64_t size) {
+    if (fd_ < 0 || error_ != 0 || size >= size_) return;
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+        error_ = errno;
+        return;
+    }
+    size_ = size;
+    handedToDevice_ = std::min(handedToDevice_, size);
+}
+
+bool ReplacementFile::Name(std::string* why) {
+    const fs::path dir = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
+    const std::string self = ProcPath(fd_);
+    std::random_device seed;
+    std::mt19937_64 pick(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(pick()));
+        const std::string name = (dir / ("." + target_.filename().string() + "." + suffix)).string();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            name_ = name;
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    if (why) *why = "cannot name the new file in " + dir.string() + ": " + ErrnoText();
+    return false;
+}
+
+bool ReplacementFile::Commit(std::string* why) {
+    if (fd_ < 0) {
+        if (why) *why = "no file to put in the place of " + target_.string();
+        return false;
+    }
+    auto fail = [&](const std::string& reason) {
+        Abandon();
+        if (why) *why = reason;
+        return false;
+    };
+    if (error_ != 0) return fail("cannot write " + target_.string() + ": " + std::strerror(error_));
+    if (::fsync(fd_) != 0) return fail("cannot flush " + target_.string() + ": " + ErrnoText());
+    if (name_.empty() && !Name(why)) {
+        Abandon();
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        const std::string reason = "cannot close " + target_.string() + ": " + ErrnoText();
+        ::unlink(name_.c_str());
+        name_.clear();
+        if (why) *why = reason;
+        return false;
+    }
+    const Replaced replaced(target_);
+    const bool renamed = ::rename(name_.c_str(), target_.c_str()) == 0;
+    const std::string reason = renamed ? std::string() : "cannot replace " + target_.string() + ": " + ErrnoText();
+    if (!renamed) ::unlink(name_.c_str());
+    name_.clear();
+    if (!renamed && why) *why = reason;
+    return renamed;
+}
+
+// ---- Whole files
+
 bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(const ByteSink&)>& produce,
                              unsigned mode, std::string* why) {
     return WriteFileAtomicallyFrom(target, [&](const ByteSink& sink, const LastingSink&) { produce(sink); }, mode, why);
@@ -74,91 +235,25 @@ bool WriteFileAtomicallyFrom(const fs::path& target, const std::function<void(co
 bool WriteFileAtomicallyFrom(const fs::path& target,
                              const std::function<void(const ByteSink&, const LastingSink&)>& produce, unsigned mode,
                              std::string* why) {
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string leaf = ".";
-    leaf += target.filename().string();
-    leaf += ".XXXXXX";
-    const std::string tmpl = (dir / leaf).string();
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        if (why) *why = "cannot create a temporary file in " + dir.string() + ": " + ErrnoText();
-        return false;
-    }
-    auto fail = [&](const std::string& what, int err) {
-        const std::string reason = err ? what + ": " + std::strerror(err) : what;
-        ::close(fd);
-        ::unlink(name.data());
-        if (why) *why = reason;
-        return false;
-    };
-    if (::fchmod(fd, mode) != 0) return fail("cannot set permissions on " + std::string(name.data()), errno);
-
-    // Small pieces gather in a buffer; a failed write stops every later one.
+    ReplacementFile file;
+    if (!file.Open(target, mode, why)) return false;
+    // Small pieces gather in a buffer; lasting ones go out from where they are, after it.
     constexpr size_t kBuffer = 64 * 1024;
     std::string buffer;
     buffer.reserve(kBuffer);
-    int writeError = 0;
-    // The device writes what is already out while the rest is produced, so that the flush
-    // at the end waits only for the last of it. A hint: the flush still makes it durable.
-    constexpr off_t kWritebackStep = 1 << 20;
-    off_t written = 0, handedToDevice = 0;
-    auto handOver = [&] {
-#ifdef SYNC_FILE_RANGE_WRITE
-        if (writeError == 0 && written - handedToDevice >= kWritebackStep) {
-            (void)::sync_file_range(fd, handedToDevice, written - handedToDevice, SYNC_FILE_RANGE_WRITE);
-            handedToDevice = written;
-        }
-#endif
-    };
-    // Every byte of the pieces, resuming after a short write inside a piece.
-    auto writeAll = [&](iovec* pieces, size_t count) {
-        for (size_t first = 0; first < count && writeError == 0;) {
-            const ssize_t n = ::writev(fd, pieces + first, static_cast<int>(count - first));
-            if (n < 0) {
-                if (errno != EINTR) writeError = errno;
-                continue;
-            }
-            if (n == 0) writeError = EIO;  // no progress: the device takes nothing more
-            written += n;
-            auto left = static_cast<size_t>(n);
-            for (; first < count && left >= pieces[first].iov_len; ++first) left -= pieces[first].iov_len;
-            if (left > 0) {
-                pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + left;
-                pieces[first].iov_len -= left;
-            }
-        }
-        handOver();
-    };
-    auto writeOut = [&](std::string_view bytes) {
-        if (bytes.empty()) return;
-        iovec one{const_cast<char*>(bytes.data()), bytes.size()};
-        writeAll(&one, 1);
-    };
-    // Lasting pieces go out from where they are, many to a call, after what is buffered.
-    std::vector<iovec> batch;
-    auto writeLasting = [&](const std::vector<std::string_view>& pieces) {
-        if (writeError != 0) return;
-        writeOut(buffer);
+    const LastingSink lasting = [&](const std::vector<std::string_view>& pieces) {
+        file.Append(buffer);
         buffer.clear();
-        for (size_t next = 0; next < pieces.size() && writeError == 0;) {
-            batch.clear();
-            for (; next < pieces.size() && batch.size() < kMaxBatch; ++next)
-                if (!pieces[next].empty())
-                    batch.push_back({const_cast<char*>(pieces[next].data()), pieces[next].size()});
-            writeAll(batch.data(), batch.size());
-        }
+        file.Append(pieces);
     };
-    const LastingSink lasting = writeLasting;
     const ByteSink sink = [&](std::string_view piece) {
-        if (writeError != 0) return;
+        if (file.Failed()) return;
         if (buffer.size() + piece.size() > kBuffer) {
-            writeOut(buffer);
+            file.Append(buffer);
             buffer.clear();
         }
         if (piece.size() >= kBuffer)
-            writeOut(piece);
+            file.Append(piece);
         else
             buffer.append(piece);
     };
@@ -166,27 +261,14 @@ bool WriteFileAtomicallyFrom(const fs::path& target,
     try {
         produce(sink, lasting);
     } catch (const std::exception& e) {
-        return fail("cannot produce " + target.string() + ": " + e.what(), 0);
+        if (why) *why = "cannot produce " + target.string() + ": " + e.what();
+        return false;
     } catch (...) {
-        return fail("cannot produce " + target.string(), 0);
-    }
-    writeOut(buffer);
-    if (writeError != 0) return fail("cannot write " + target.string(), writeError);
-    if (::fsync(fd) != 0) return fail("cannot flush " + target.string(), errno);
-    if (::close(fd) != 0) {
-        const std::string reason = "cannot close " + target.string() + ": " + ErrnoText();
-        ::unlink(name.data());
-        if (why) *why = reason;
+        if (why) *why = "cannot produce " + target.string();
         return false;
     }
-    const Replaced replaced(target);
-    if (::rename(name.data(), target.c_str()) != 0) {
-        const std::string reason = "cannot replace " + target.string() + ": " + ErrnoText();
-        ::unlink(name.data());
-        if (why) *why = reason;
-        return false;
-    }
-    return true;
+    file.Append(buffer);
+    return file.Commit(why);
 }
 
 bool WriteFileAtomically(const fs::path& target, std::string_view bytes, unsigned mode, std::string* why) {

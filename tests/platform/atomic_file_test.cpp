@@ -116,6 +116,49 @@ TEST(AtomicFile, WholeFilesAreReadToTheirEndAndOnlyRegularOnes) {
     EXPECT_NE(why.find("cannot open"), std::string::npos) << why;
 }
 
+// Written over a long time, cut back and written again: the target changes at the commit
+// alone, and a file dropped instead leaves nothing behind.
+TEST(AtomicFile, AReplacementFileTakesTheTargetsPlaceOnlyWhenCommitted) {
+    test::TempDir dir;
+    const fs::path target = dir.path() / "document.xml";
+    ASSERT_TRUE(WriteFileAtomically(target, "old", 0644));
+    auto entries = [&] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++n;
+        return n;
+    };
+    {
+        ReplacementFile dropped;
+        ASSERT_TRUE(dropped.Open(target, 0600));
+        dropped.Append(std::string(3 << 20, 'd'));
+    }
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_EQ(HeldDeleted("document.xml"), 0);
+
+    ReplacementFile file;
+    std::string why;
+    ASSERT_TRUE(file.Open(target, 0600, &why)) << why;
+    const std::string big(3 << 20, 'b');  // past the steps handed to the device as it goes
+    file.Append(std::vector<std::string_view>{"head;", big, "", "one;"});
+    const uint64_t kept = file.Size();
+    file.Append("two;three;");
+    file.CutBack(kept);
+    file.CutBack(kept + 100);  // beyond the end: nothing to cut
+    file.Append(std::vector<std::string_view>{"2;", "3;"});
+    EXPECT_EQ(file.Size(), kept + 4);
+    std::string back;
+    ASSERT_TRUE(ReadWholeFile(target, back));
+    EXPECT_EQ(back, "old");
+    ASSERT_TRUE(file.Commit(&why)) << why;
+    EXPECT_FALSE(file.IsOpen());
+    ASSERT_TRUE(ReadWholeFile(target, back));
+    EXPECT_EQ(back, "head;" + big + "one;2;3;");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_FALSE(file.Commit(&why));  // once only
+    EXPECT_FALSE(why.empty());
+}
+
 TEST(AtomicFile, AProducerThatFailsLeavesTheTargetAndNoTemporaryFile) {
     test::TempDir dir;
     const fs::path target = dir.path() / "document.xml";
