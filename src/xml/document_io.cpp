@@ -348,4 +348,23 @@ bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& fi
         0600, why);
 }
 
+bool PrintAroundRootTail(const pugi::xml_document& doc, const DocumentShape& shape, std::string& before,
+                         std::string& after) {
+    before.clear();
+    after.clear();
+    std::string* out = &before;
+    bool placed = false;
+    // One stand-in element marks where the tail goes.
+    const platform::LastingSink lasting = [&](const std::vector<std::string_view>&) {
+        placed = true;
+        out = &after;
+    };
+    try {
+        PrintDocument(doc, shape, [&](std::string_view piece) { out->append(piece); }, {"<x />"}, &lasting);
+    } catch (const std::exception&) {
+        return false;  // the root takes no tail
+    }
+    return placed;
+}
+
 }  // namespace vornel::xml

@@ -60,4 +60,10 @@ bool SaveDocument(const pugi::xml_document& doc, const std::filesystem::path& fi
                   std::string* why = nullptr, const DocumentShape* known = nullptr,
                   const std::vector<std::string_view>& rootTail = {});
 
+// What SaveDocument writes before and after a root tail, for a caller that writes the
+// tail itself: the file is then `before`, the tail's elements, `after`. False when this
+// root cannot take a tail.
+bool PrintAroundRootTail(const pugi::xml_document& doc, const DocumentShape& shape, std::string& before,
+                         std::string& after);
+
 }  // namespace vornel::xml

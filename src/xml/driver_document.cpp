@@ -214,6 +214,9 @@ bool DriverDocument::Begin(const std::string& computerName, const fs::path& file
     keepText_ = root && !shape_.deep && emptyRootChildren_.empty();
     for (pugi::xml_node child : root.children())
         if (child.type() != pugi::node_element) keepText_ = false;
+    stream_.Stop();
+    std::string before, after;
+    if (keepText_ && xml::PrintAroundRootTail(doc_, shape_, before, after)) stream_.Start(file_, before, std::move(after));
     return true;
 }
 
@@ -259,15 +262,28 @@ void DriverDocument::RebuildIndex() {
     }
 }
 
+std::vector<std::string_view>& DriverDocument::KeptTexts(size_t first, size_t end) {
+    streamed_.clear();
+    for (size_t i = first; i < end; ++i)
+        streamed_.push_back(kept_[i].removed ? std::string_view() : std::string_view(kept_[i].text.Text()));
+    return streamed_;
+}
+
 void DriverDocument::Keep(xml::RecordText&& text) {
     if (const std::string* key = text.Key()) keptKeys_[*key].push_back(kept_.size());
     kept_.push_back({std::move(text), false});
     ++keptLive_;
+    // Records go to the file a batch at a time once the scan has left them behind. The
+    // last few stay: the next instances of a device, found right after it, raise its count.
+    constexpr size_t kStillChanging = 32, kBatch = 64;
+    if (stream_.Active() && kept_.size() >= stream_.Written() + kStillChanging + kBatch)
+        stream_.Write(KeptTexts(stream_.Written(), kept_.size() - kStillChanging));
 }
 
 void DriverDocument::TurnKeptIntoNodes() {
     if (!keepText_) return;
     keepText_ = false;
+    stream_.Stop();
     pugi::xml_node root = doc_.document_element();
     static const size_t kNodesAtMost = 2 * (xml::RecordText::FieldCount() + 2);
     for (const Kept& k : kept_) {
@@ -336,6 +352,7 @@ bool DriverDocument::Remove(const std::string& key) {
         const Located at = Locate(encoded);
         if (at.kept != kNotKept) {
             kept_[at.kept].removed = true;
+            stream_.Changed(at.kept);
             --keptLive_;
             auto it = keptKeys_.find(encoded);
             it->second.erase(it->second.begin());
@@ -343,6 +360,7 @@ bool DriverDocument::Remove(const std::string& key) {
             return true;
         }
         if (!at.node) return false;
+        stream_.Stop();  // the part before the kept records changes
         // The index must drop the node before the DOM frees it.
         UnregisterDevice(at.node);
         cCDOMUtility dom;
@@ -359,8 +377,10 @@ bool DriverDocument::RaiseCount(const Located& at) {
             const std::optional<std::string> count = text.Value(field);
             if (!count) throw VlxError(kTypeMismatch, "NumDeviceInstances not found");
             text.SetValue(field, RaisedCount(*count));
+            stream_.Changed(at.kept);
             return true;
         }
+        stream_.Stop();  // the part before the kept records changes
         cCDOMUtility dom;
         pugi::xml_node count;
         if (!dom.ReturnNumDeviceInstancesNode(ChildNodes(at.node), count))
@@ -468,6 +488,14 @@ DriverDocument::AddResult DriverDocument::AddOrCount(const DriverRecord& record)
 
 bool DriverDocument::Save() {
     std::string why;
+    // A stream that fails (a full disk) leaves the target as it was; the whole file is
+    // then written anew, which says why it cannot be if it cannot.
+    if (stream_.Active() && keepText_ && stream_.Finish(KeptTexts(stream_.FirstToFinish(), kept_.size()), &why)) {
+        errorText_.clear();
+        return true;
+    }
+    stream_.Stop();
+    why.clear();
     try {
         std::vector<std::string_view> kept;
         kept.reserve(keptLive_);

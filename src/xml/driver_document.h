@@ -16,6 +16,7 @@
 
 #include "scan/driver_record.h"
 #include "xml/document_io.h"
+#include "xml/document_stream.h"
 #include "xml/dom_utility.h"
 #include "xml/record_text.h"
 
@@ -147,6 +148,12 @@ private:
     std::vector<Kept> kept_;
     std::unordered_map<std::string, std::vector<size_t>> keptKeys_;
     size_t keptLive_ = 0;
+    // While records are kept as text, the file Save will put in place, written as they
+    // come (xml/document_stream.h); stopped when the DOM changes.
+    xml::DocumentStream stream_;
+    std::vector<std::string_view> streamed_;
+    // The texts of kept records from `first` on, a removed one as an empty text.
+    std::vector<std::string_view>& KeptTexts(size_t first, size_t end);
     // Measured at Begin; what was added since is counted here (nodes at most), so Save need
     // not walk a document of a hundred thousand nodes to learn it.
     xml::DocumentShape shape_;

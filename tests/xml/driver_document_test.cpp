@@ -1,7 +1,9 @@
 #include "xml/driver_document.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <string>
 
 #include "support/error_log.h"
@@ -290,6 +292,54 @@ TEST(DriverDocument, AFailedSaveLeavesTheTargetAndNoStrayFiles) {
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
     EXPECT_EQ(entries, 1u);
+}
+
+// A scan's records go to the new file as they are written. A document dropped without a
+// save leaves the head it began with and nothing else; one whose file could not be
+// written as it went (here, a limit on file sizes) is saved whole at the end all the same.
+TEST(DriverDocument, RecordsWrittenAheadOfTheSaveLoseNothing) {
+    TempDir dir;
+    const fs::path file = dir.path() / "mid_PC.vlx";
+    auto entries = [&] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++n;
+        return n;
+    };
+    auto fill = [](DriverDocument& doc) {
+        for (int i = 0; i < 300; ++i) {
+            DriverRecord r = NetworkCard();
+            r.XMLIdx += std::to_string(i);
+            if (!doc.Write(r)) return false;
+        }
+        return doc.RaiseInstanceCount(NetworkCard().XMLIdx + "250");  // written already: again at the save
+    };
+    std::string head;
+    {
+        DriverDocument doc(FixedClock);
+        ASSERT_TRUE(doc.Begin("PC", file));
+        head = ReadFile(file);
+        ASSERT_TRUE(fill(doc));
+    }
+    EXPECT_EQ(ReadFile(file), head);
+    EXPECT_EQ(entries(), 1u);
+
+    DriverDocument doc(FixedClock);
+    ASSERT_TRUE(doc.Begin("PC", file));
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool filled = fill(doc);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, handler);
+    ASSERT_TRUE(filled);
+    ASSERT_TRUE(doc.Save()) << doc.ErrorText();
+    const std::string saved = ReadFile(file);
+    EXPECT_GT(saved.size(), 300u * 1024);
+    EXPECT_EQ(saved, xml::SerializeDocument(doc.Dom()));
+    EXPECT_EQ(entries(), 1u);
 }
 
 TEST(DriverDocument, MalformedValuesReadAsDefaultsAndAreLogged) {
