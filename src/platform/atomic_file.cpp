@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -175,8 +177,12 @@ void ReplacementFile::CutBack(uint64_t size) {
 bool ReplacementFile::Name(std::string* why) {
     const fs::path dir = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
     const std::string self = ProcPath(fd_);
-    std::random_device seed;
-    std::mt19937_64 pick(seed());
+    // Names that another process or thread is unlikely to pick at the same moment; one
+    // taken already is passed over.
+    static std::atomic<uint64_t> counter{0};
+    std::mt19937_64 pick(static_cast<uint64_t>(::getpid()) ^
+                         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                         (counter.fetch_add(1) << 48));
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[17];
         std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(pick()));

@@ -197,6 +197,7 @@ bool DriverDocument::Begin(const std::string& computerName, const fs::path& file
     keptKeys_.clear();
     keptLive_ = 0;
     keepText_ = false;
+    stream_.Stop();
     cCDOMUtility dom(dateText_);
     const bool ok = dom.GetXMLHeader(doc_, computerName, errorText_, false, file);
     errorNumber_ = dom.ErrorNumber();
@@ -214,7 +215,7 @@ bool DriverDocument::Begin(const std::string& computerName, const fs::path& file
     keepText_ = root && !shape_.deep && emptyRootChildren_.empty();
     for (pugi::xml_node child : root.children())
         if (child.type() != pugi::node_element) keepText_ = false;
-    stream_.Stop();
+    // The file Save puts in place is begun now, the records to go out as they come.
     std::string before, after;
     if (keepText_ && xml::PrintAroundRootTail(doc_, shape_, before, after)) stream_.Start(file_, before, std::move(after));
     return true;
