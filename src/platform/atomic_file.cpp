@@ -27,6 +27,18 @@ namespace fs = std::filesystem;
 namespace {
 std::string ErrnoText() { return std::strerror(errno); }
 
+// The folder a target is in.
+fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
+
+// A hidden name beside the target for its new file: ".<target>.<suffix>".
+std::string SiblingName(const fs::path& target, std::string_view suffix) {
+    std::string leaf = ".";
+    leaf += target.filename().string();
+    leaf += '.';
+    leaf += suffix;
+    return (FolderOf(target) / leaf).string();
+}
+
 // The way to a descriptor's file by name, which naming a file opened without one takes.
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -79,7 +91,7 @@ ReplacementFile::~ReplacementFile() { Abandon(); }
 
 bool ReplacementFile::Open(const fs::path& target, unsigned mode, std::string* why) {
     Abandon();
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const fs::path dir = FolderOf(target);
     target_ = target;
     size_ = handedToDevice_ = 0;
     error_ = 0;
@@ -98,7 +110,7 @@ bool ReplacementFile::Open(const fs::path& target, unsigned mode, std::string* w
     if (fd_ < 0) {
         // No unnamed file to be had (a file system without them, no /proc): a named one,
         // removed if dropped.
-        std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+        std::string tmpl = SiblingName(target, "XXXXXX");
         fd_ = ::mkostemp(tmpl.data(), O_CLOEXEC);
         if (fd_ < 0) {
             if (why) *why = "cannot create a temporary file in " + dir.string() + ": " + ErrnoText();
@@ -175,7 +187,6 @@ void ReplacementFile::CutBack(uint64_t size) {
 }
 
 bool ReplacementFile::Name(std::string* why) {
-    const fs::path dir = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
     const std::string self = ProcPath(fd_);
     // Names that another process or thread is unlikely to pick at the same moment; one
     // taken already is passed over.
@@ -186,14 +197,15 @@ bool ReplacementFile::Name(std::string* why) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[17];
         std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(pick()));
-        const std::string name = (dir / ("." + target_.filename().string() + "." + suffix)).string();
+        const std::string name = SiblingName(target_, suffix);
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             name_ = name;
             return true;
         }
         if (errno != EEXIST) break;
     }
-    if (why) *why = "cannot name the new file in " + dir.string() + ": " + ErrnoText();
+    const std::string reason = ErrnoText();
+    if (why) *why = "cannot name the new file in " + FolderOf(target_).string() + ": " + reason;
     return false;
 }
 
