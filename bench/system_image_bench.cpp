@@ -1,6 +1,7 @@
 // SystemImage over a generated installation of 20,000 files in 422 folders: every file is
 // resolved with its path in another case, and as many names that are not there are
 // probed in the same folders. "listings_per_folder" 1 means each folder was read once.
+// And one folder of 10,000 files listed whole, as a system's drivers folder is.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/folder_listing.h"
 #include "platform/system_image.h"
 
 namespace {
@@ -91,6 +93,36 @@ void BM_ResolveTreeWarm(benchmark::State& state) {
     state.counters["extra_listings"] = static_cast<double>(image.ListingCount() - before);
 }
 BENCHMARK(BM_ResolveTreeWarm)->Unit(benchmark::kMillisecond);
+
+// Names as a drivers folder has them: a few letters, digits, an extension, mixed case.
+struct LargeFolder {
+    fs::path dir;
+    static constexpr int kFiles = 10000;
+    LargeFolder() {
+        dir = fs::temp_directory_path() / ("vornel-bench-listing-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        const char* stems[] = {"usb", "Net", "ACPI", "hdaudio", "disk", "i8042prt", "serial", "VIDEO"};
+        const char* exts[] = {".sys", ".DLL", ".inf", ".cat"};
+        char name[64];
+        for (int f = 0; f < kFiles; ++f) {
+            std::snprintf(name, sizeof name, "%s%05d%s", stems[f % 8], (f * 7919) % 100000, exts[f % 4]);
+            std::ofstream(dir / name) << "x";
+        }
+    }
+    ~LargeFolder() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+void BM_ListLargeFolder(benchmark::State& state) {
+    static const LargeFolder folder;
+    size_t entries = 0;
+    for (auto _ : state) entries = vornel::platform::ReadFolderListing(folder.dir).entries.size();
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * entries));
+    state.counters["entries"] = static_cast<double>(entries);
+}
+BENCHMARK(BM_ListLargeFolder)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -35,6 +35,11 @@ uint64_t KeyPrefix(std::string_view key) {
 // Reused by every listing of a thread: a folder of ten thousand names is read, keyed and
 // sorted here before its entries are built once, in order, with nothing moved after.
 thread_local std::vector<Raw> t_raw;
+struct Order {
+    uint64_t prefix;
+    uint32_t index;  // into t_raw
+};
+thread_local std::vector<Order> t_order;
 thread_local std::string t_names, t_keys;
 }  // namespace
 
@@ -75,16 +80,32 @@ FolderListing ReadFolderListing(const fs::path& host) {
     const std::string_view allNames = names, allKeys = keys;
     auto nameOf = [&](const Raw& r) { return allNames.substr(r.name, r.nameSize); };
     auto keyOf = [&](const Raw& r) { return allKeys.substr(r.key, r.keySize); };
-    // Keys almost never tie, so one comparison of them decides nearly every pair, and
-    // nearly always in their first eight bytes. (Names hold no NUL, so the zero padding of
-    // a short key sorts it before its extensions, as the string comparison does.)
-    std::sort(raw.begin(), raw.end(), [&](const Raw& a, const Raw& b) {
-        if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        const int c = keyOf(a).compare(keyOf(b));
-        return c != 0 ? c < 0 : nameOf(a) < nameOf(b);
-    });
+    // Keys almost never tie, and nearly always differ in their first eight bytes: the
+    // entries are put in order of those alone, as small pairs a plain comparison sorts,
+    // and only a run sharing them is ordered in full. (Names hold no NUL, so the zero
+    // padding of a short key sorts it before its extensions, as the string comparison does.)
+    std::vector<Order>& order = t_order;
+    order.resize(raw.size());
+    for (uint32_t i = 0; i < raw.size(); ++i) order[i] = {raw[i].prefix, i};
+    std::sort(order.begin(), order.end(), [](const Order& a, const Order& b) { return a.prefix < b.prefix; });
+    for (size_t from = 0; from < order.size();) {
+        size_t to = from + 1;
+        while (to < order.size() && order[to].prefix == order[from].prefix) ++to;
+        if (to - from > 1)
+            std::sort(order.begin() + static_cast<std::ptrdiff_t>(from), order.begin() + static_cast<std::ptrdiff_t>(to),
+                      [&](const Order& a, const Order& b) {
+                          const Raw& x = raw[a.index];
+                          const Raw& y = raw[b.index];
+                          const int c = keyOf(x).compare(keyOf(y));
+                          return c != 0 ? c < 0 : nameOf(x) < nameOf(y);
+                      });
+        from = to;
+    }
     out.entries.reserve(raw.size());
-    for (const Raw& r : raw) out.entries.push_back({std::string(nameOf(r)), std::string(keyOf(r)), r.kind});
+    for (const Order& o : order) {
+        const Raw& r = raw[o.index];
+        out.entries.push_back({std::string(nameOf(r)), std::string(keyOf(r)), r.kind});
+    }
     return out;
 }
 
