@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -200,7 +202,21 @@ const std::vector<FolderEntry>* Visit(Shared& s, const fs::path& host) {
     return out;
 }
 
+// The listings are read ahead of need, beside the taker's own work (checking the hives,
+// then the scan), which is what a scan waits for. With more threads at work than cores,
+// a reader gives way to it rather than take turns with it.
+void YieldToTaker() {
+#ifdef __linux__
+    constexpr int kGivingWay = 10;
+    constexpr int kLowest = 19;
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, 0);  // Linux: this thread's alone
+    if (errno == 0 && now < kLowest) ::setpriority(PRIO_PROCESS, 0, std::min(now + kGivingWay, kLowest));
+#endif
+}
+
 void ReadFolders(Shared& s, bool fromBack) {
+    YieldToTaker();
     TuneThreadHeap();
     for (;;) {
         std::string path;
