@@ -214,7 +214,7 @@ public:
     // Sized once for all the names it will hold; the first hit added for a name is kept.
     void Build(const std::vector<std::pair<std::string_view, Hit>>& names) {
         size_t size = 64;
-        while (size < names.size() * 2) size *= 2;
+        while (size * 2 < names.size() * 3) size *= 2;  // at most two thirds full
         slots_.assign(size, Slot{});
         for (const auto& [key, hit] : names) {
             const uint64_t hash = std::hash<std::string_view>{}(key);
