@@ -93,14 +93,14 @@ FolderListing ReadFolderListing(const fs::path& host) {
     for (size_t from = 0; from < order.size();) {
         size_t to = from + 1;
         while (to < order.size() && order[to].prefix == order[from].prefix) ++to;
+        const auto run = order.begin() + static_cast<std::ptrdiff_t>(from);
         if (to - from > 1)
-            std::sort(order.begin() + static_cast<std::ptrdiff_t>(from), order.begin() + static_cast<std::ptrdiff_t>(to),
-                      [&](const Order& a, const Order& b) {
-                          const Raw& x = raw[a.index];
-                          const Raw& y = raw[b.index];
-                          const int c = keyOf(x).compare(keyOf(y));
-                          return c != 0 ? c < 0 : nameOf(x) < nameOf(y);
-                      });
+            std::sort(run, run + static_cast<std::ptrdiff_t>(to - from), [&](const Order& a, const Order& b) {
+                const Raw& x = raw[a.index];
+                const Raw& y = raw[b.index];
+                const int c = keyOf(x).compare(keyOf(y));
+                return c != 0 ? c < 0 : nameOf(x) < nameOf(y);
+            });
         from = to;
     }
     out.entries.reserve(raw.size());

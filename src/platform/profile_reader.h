@@ -43,8 +43,8 @@ public:
 
     // The cache is emptied when its texts would pass the limit. A scan asks about one INF
     // in a burst (the locator keeps what it learnt from each), so a megabyte serves nearly
-    // every call: a scan of 945 INFs opens none of them more often than with four. More
-    // only costs, since every megabyte held is fresh memory the kernel has to clear.
+    // every call: a scan of 945 INFs opens none of them more often than with four
+    // megabytes. More only costs: every megabyte held is fresh memory the kernel clears.
     explicit ProfileReader(uint64_t cacheLimitBytes = 1ull << 20);
 
     // The Windows functions, with their buffer sizes, cuts and return values. A null section
