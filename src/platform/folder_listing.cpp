@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 // One entry while a folder is read: its name and key in the two buffers below.
 struct Raw {
-    uint64_t prefix;  // the key's first eight bytes, big-endian: most pairs differ there
     uint32_t name, nameSize, key, keySize;
     EntryKind kind;
 };
@@ -38,8 +37,8 @@ uint64_t KeyPrefix(std::string_view key) {
 // sorted here before its entries are built once, in order, with nothing moved after.
 thread_local std::vector<Raw> t_raw;
 struct Order {
-    uint64_t prefix;
-    uint32_t index;  // into t_raw
+    uint64_t prefix;  // the key's first eight bytes, big-endian: most pairs differ there
+    uint32_t index;   // into t_raw
 };
 thread_local std::vector<Order> t_order;
 thread_local std::string t_names, t_keys;
@@ -53,7 +52,9 @@ FolderListing ReadFolderListing(const fs::path& host) {
     std::vector<Raw>& raw = t_raw;
     std::string& names = t_names;
     std::string& keys = t_keys;
+    std::vector<Order>& order = t_order;
     raw.clear();
+    order.clear();
     names.clear();
     keys.clear();
     while (const dirent* e = ::readdir(dir)) {
@@ -74,7 +75,8 @@ FolderListing ReadFolderListing(const fs::path& host) {
         const size_t keyAt = keys.size();
         AppendFoldedName(name, keys);
         const std::string_view key = std::string_view(keys).substr(keyAt);
-        raw.push_back({KeyPrefix(key), static_cast<uint32_t>(names.size()), static_cast<uint32_t>(name.size()),
+        order.push_back({KeyPrefix(key), static_cast<uint32_t>(raw.size())});
+        raw.push_back({static_cast<uint32_t>(names.size()), static_cast<uint32_t>(name.size()),
                        static_cast<uint32_t>(keyAt), static_cast<uint32_t>(key.size()), kind});
         names.append(name);
     }
@@ -86,9 +88,6 @@ FolderListing ReadFolderListing(const fs::path& host) {
     // entries are put in order of those alone, as small pairs a plain comparison sorts,
     // and only a run sharing them is ordered in full. (Names hold no NUL, so the zero
     // padding of a short key sorts it before its extensions, as the string comparison does.)
-    std::vector<Order>& order = t_order;
-    order.resize(raw.size());
-    for (uint32_t i = 0; i < raw.size(); ++i) order[i] = {raw[i].prefix, i};
     std::sort(order.begin(), order.end(), [](const Order& a, const Order& b) { return a.prefix < b.prefix; });
     for (size_t from = 0; from < order.size();) {
         size_t to = from + 1;
